@@ -1,0 +1,100 @@
+#include "input/checks.h"
+
+#include "core/messages.h"
+#include "core/number_text.h"
+
+namespace velmora {
+namespace {
+
+// The zero tests: the double sum rounded to single; only exactly 0 fails.
+bool SumIsZero(float a, float b) {
+  return static_cast<float>(static_cast<double>(a) + static_cast<double>(b)) == 0.0f;
+}
+
+// Converts the texts of one record; false when any does not convert. Doing
+// the numeric test and the conversion in one pass gives the same values as
+// testing first and converting again.
+template <std::size_t N>
+bool ConvertAll(const std::array<std::string_view, N>& texts, std::size_t count, std::array<float, N>& values,
+                std::string_view sep) {
+  bool ok = true;
+  for (std::size_t i = 0; i < count; ++i) ok = TextToNumber(texts[i], values[i], sep) && ok;
+  return ok;
+}
+
+}  // namespace
+
+bool CheckCommonSettings(const CommonSettingTexts& texts, Mode mode, CommonSettings& settings,
+                         Reporter& reporter, std::string_view sep) {
+  const bool withPremium = mode == Mode::WithRiskPremium;
+  std::array<float, 4> values{};
+  if (!ConvertAll(texts, withPremium ? 4 : 1, values, sep)) {
+    reporter.error(msg::kCommonSettingsInvalid);
+    return false;
+  }
+  // In mode 0 the markup box is not tested as a number; a text there that is
+  // not one (left from mode 1, or restored) is still a settings error.
+  double markup = 0.0;
+  if (!TextToNumber(texts[3], markup, sep)) {
+    reporter.error(msg::kCommonSettingsInvalid);
+    return false;
+  }
+  if (markup == 0.0) {
+    reporter.error(msg::kMarkupRateZero);
+    return false;
+  }
+  settings.InsuranceRate = values[0];
+  if (withPremium) {
+    settings.DamageProbability = values[1];
+    settings.InterestRate = values[2];
+    settings.MarkupRate = values[3];
+  }
+  return true;
+}
+
+bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdInput& h, Reporter& reporter,
+                             std::string_view sep) {
+  const bool withPremium = mode == Mode::WithRiskPremium;
+  std::array<float, 8> v{};
+  if (!ConvertAll(texts, withPremium ? 8 : 7, v, sep)) {
+    reporter.error(msg::kInputValuesInvalid);
+    return false;
+  }
+  h.HouseDamage = v[0];
+  h.GoodsDamage = v[1];
+  h.AnnualIncome = v[2];
+  h.FinancialAssets = v[3];
+  h.LandAssets = v[4];
+  h.GoodsValue = v[5];
+  h.HousePrice = v[6];
+  if (withPremium) h.Consumption = v[7];
+  if (SumIsZero(h.HousePrice, h.GoodsValue)) {
+    reporter.error(msg::kAssetSumZero);
+    return false;
+  }
+  if (SumIsZero(h.AnnualIncome, h.FinancialAssets)) {
+    reporter.error(msg::kLiquiditySumZero);
+    return false;
+  }
+  return true;
+}
+
+bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& h) {
+  const std::size_t count = mode == Mode::WithRiskPremium ? 8 : 7;
+  if (fields.size() < count) return false;
+  float v[8] = {};
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!TextToNumber(fields[i], v[i])) return false;
+  }
+  h.HouseDamage = v[0];
+  h.GoodsDamage = v[1];
+  h.AnnualIncome = v[2];
+  h.FinancialAssets = v[3];
+  h.LandAssets = v[4];
+  h.GoodsValue = v[5];
+  h.HousePrice = v[6];
+  if (count == 8) h.Consumption = v[7];
+  return !SumIsZero(h.GoodsValue, h.HousePrice) && !SumIsZero(h.FinancialAssets, h.AnnualIncome);
+}
+
+}  // namespace velmora

@@ -1,0 +1,36 @@
+#pragma once
+// The three input checks: texts in, checked records out. The two checks of the
+// window report through a Reporter; the CSV row check is silent.
+#include <array>
+#include <span>
+#include <string_view>
+
+#include "core/records.h"
+#include "core/reporter.h"
+
+namespace velmora {
+
+// Texts of txtC1..txtC4: insurance rate, damage probability, interest rate,
+// markup rate.
+using CommonSettingTexts = std::array<std::string_view, 4>;
+
+// Texts of txtU2..txtU9: house damage, goods damage, annual income, financial
+// assets, land assets, goods value, house price, consumption.
+using HouseholdTexts = std::array<std::string_view, 8>;
+
+// Tests the settings the mode needs, refuses a markup rate of 0, then stores
+// InsuranceRate (and in mode 1 the other three). Nothing is stored on failure.
+bool CheckCommonSettings(const CommonSettingTexts& texts, Mode mode, CommonSettings& settings,
+                         Reporter& reporter, std::string_view decimalSeparator = ".");
+
+// Tests and stores the household boxes of the mode (Consumption only in mode
+// 1), then refuses a zero goods value + house price or a zero income + assets.
+bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdInput& household,
+                             Reporter& reporter, std::string_view decimalSeparator = ".");
+
+// One data line of a batch input file, split at the commas (at least 8
+// fields; missing ones empty). Silent: false when the line cannot be
+// computed. Fields are always read with ".".
+bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& household);
+
+}  // namespace velmora

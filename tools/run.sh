@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up, builds and starts the Velmora window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/setup.sh
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j"$(nproc)"
+exec build/release/bin/velmora "$@"
