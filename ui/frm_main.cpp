@@ -1,0 +1,460 @@
+#include "ui/frm_main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSessionManager>
+#include <array>
+#include <string>
+
+#include "batch/batch.h"
+#include "core/messages.h"
+#include "core/models.h"
+#include "core/number_text.h"
+#include "input/checks.h"
+#include "ui/app_folder.h"
+#include "ui/japanese_font.h"
+#include "ui/message_box_reporter.h"
+#include "ui/wrap_label.h"
+
+namespace velmora {
+namespace {
+
+constexpr int kClientWidth = 10065;
+constexpr int kClientHeight = 5640;
+// The batch run yields to the event loop at most this often: enough for a
+// live window, rare enough to keep the engine's speed.
+constexpr qint64 kYieldIntervalMs = 20;
+constexpr int kProgressSteps = 1000;
+
+QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
+
+enum class BoxKind { Numeric, Result, File };
+
+QLineEdit* MakeBox(QWidget* parent, const char* name, BoxKind kind, const QRect& geometry) {
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(name));
+  box->setGeometry(geometry);
+  switch (kind) {
+    case BoxKind::Numeric:
+      box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      // Numbers only: no kana-kanji composition while typing.
+      box->setAttribute(Qt::WA_InputMethodEnabled, false);
+      box->setInputMethodHints(Qt::ImhPreferNumbers | Qt::ImhLatinOnly);
+      break;
+    case BoxKind::Result: {
+      box->setReadOnly(true);
+      box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      QPalette palette = box->palette();
+      palette.setColor(QPalette::Base, QColor(192, 192, 255));
+      box->setPalette(palette);
+      break;
+    }
+    case BoxKind::File:
+      box->setReadOnly(true);
+      break;
+  }
+  return box;
+}
+
+WrapLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, Qt::Alignment align,
+                     const QRect& geometry) {
+  auto* label = new WrapLabel(text, align, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setGeometry(geometry);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& geometry) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(geometry);
+  // Enter and Escape trigger nothing.
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
+}
+
+std::string Utf8(const QLineEdit* box) { return box->text().toStdString(); }
+
+std::filesystem::path FilePath(const QString& text) {
+  return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+}  // namespace
+
+// Lets the window live while the batch engine streams the file: every
+// ~20 ms it moves the progress bar and processes pending events, and it
+// stops the run once the window has been closed.
+class frmMain::BatchYield : public BatchProgress {
+ public:
+  explicit BatchYield(frmMain& window) : window_(window) { clock_.start(); }
+  bool lineDone(std::uint64_t, std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
+    if (clock_.elapsed() >= kYieldIntervalMs) {
+      if (bytesTotal > 0) {
+        const double part = static_cast<double>(bytesRead) / static_cast<double>(bytesTotal);
+        window_.prgBatch->setValue(static_cast<int>(qBound(0.0, part, 1.0) * kProgressSteps));
+      }
+      ++window_.batchYields_;
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      clock_.restart();
+    }
+    return !window_.closeRequested_;
+  }
+
+ private:
+  frmMain& window_;
+  QElapsedTimer clock_;
+};
+
+frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QMainWindow(parent) {
+  if (reporter == nullptr) {
+    ownReporter_ = std::make_unique<MessageBoxReporter>(this);
+    reporter = ownReporter_.get();
+  }
+  if (dialogs == nullptr) {
+    ownDialogs_ = std::make_unique<QtFileDialogs>();
+    dialogs = ownDialogs_.get();
+  }
+  reporter_ = reporter;
+  dialogs_ = dialogs;
+
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowTitle(QStringLiteral("Velmora"));
+  QIcon icon;
+  for (int size : {16, 32, 48}) icon.addFile(QStringLiteral(":/velmora/velmora-%1.png").arg(size), QSize(size, size));
+  setWindowIcon(icon);
+  // Fixed border: close and minimise, no maximise.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+  buildControls();
+  buildMenus();
+  setTabOrder();
+
+  // Load: the application folder, a Japanese font on every control, then the
+  // stored settings.
+  appFolder_ = AppFolder();
+  const QFont font = JapaneseFont();
+  setFont(font);
+  menuBar()->setFont(font);
+  menuFile->setFont(font);
+  menuSetting->setFont(font);
+  LoadSettings();
+
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  // A session that ends (logout, shutdown) keeps the settings like a close.
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SaveSettings(); },
+          Qt::DirectConnection);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildControls() {
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("client"));
+  client->setFixedSize(Px(kClientWidth), Px(kClientHeight));
+  setCentralWidget(client);
+
+  const auto right = Qt::AlignRight;
+  const auto left = Qt::AlignLeft;
+
+  // Settings common to all meshes.
+  Frame1 = new QGroupBox(QStringLiteral("全メッシュ共通の項目"), client);
+  Frame1->setObjectName(QStringLiteral("Frame1"));
+  Frame1->setGeometry(Tw(120, 120, 4695, 3135));
+  chkRP = new QCheckBox(QStringLiteral("リスクプレミアムを考慮する(&T)"), Frame1);
+  chkRP->setObjectName(QStringLiteral("chkRP"));
+  chkRP->setGeometry(Tw(240, 360, 3375, 255));
+  chkRP->setChecked(true);
+  MakeLabel(Frame1, "Label1", QStringLiteral("保険加入率："), right, Tw(120, 765, 1575, 255));
+  txtC1 = MakeBox(Frame1, "txtC1", BoxKind::Numeric, Tw(1680, 720, 1575, 270));
+  MakeLabel(Frame1, "Label9", QStringLiteral("（倍）"), left, Tw(3360, 765, 375, 255));
+  MakeLabel(Frame1, "Label2", QStringLiteral("被害の発生確率："), right, Tw(120, 1125, 1575, 255));
+  txtC2 = MakeBox(Frame1, "txtC2", BoxKind::Numeric, Tw(1680, 1080, 1575, 270));
+  MakeLabel(Frame1, "Label10", QStringLiteral("（倍）"), left, Tw(3360, 1125, 375, 255));
+  MakeLabel(Frame1, "Label3", QStringLiteral("利子率："), right, Tw(120, 1485, 1575, 255));
+  txtC3 = MakeBox(Frame1, "txtC3", BoxKind::Numeric, Tw(1680, 1440, 1575, 270));
+  MakeLabel(Frame1, "Label11", QStringLiteral("（倍）"), left, Tw(3360, 1485, 375, 255));
+  MakeLabel(Frame1, "Label4", QStringLiteral("マークアップ率："), right, Tw(120, 1845, 1575, 255));
+  txtC4 = MakeBox(Frame1, "txtC4", BoxKind::Numeric, Tw(1680, 1800, 1575, 270));
+  MakeLabel(Frame1, "Label12", QStringLiteral("（倍）"), left, Tw(3360, 1845, 375, 255));
+
+  // Batch calculation from CSV files.
+  Frame4 = new QGroupBox(QStringLiteral("CSVファイルから一括計算"), client);
+  Frame4->setObjectName(QStringLiteral("Frame4"));
+  Frame4->setGeometry(Tw(120, 3360, 4695, 2175));
+  MakeLabel(Frame4, "Label33", QStringLiteral("入力ファイル"), left, Tw(360, 360, 1695, 255));
+  txtInFile = MakeBox(Frame4, "txtInFile", BoxKind::File, Tw(240, 600, 3735, 270));
+  cmdSelInFile = MakeButton(Frame4, "cmdSelInFile", QStringLiteral("選択"), Tw(3960, 600, 615, 255));
+  MakeLabel(Frame4, "Label34", QStringLiteral("出力ファイル"), left, Tw(360, 960, 1695, 255));
+  txtOutFile = MakeBox(Frame4, "txtOutFile", BoxKind::File, Tw(240, 1200, 3735, 270));
+  cmdSelOutFile = MakeButton(Frame4, "cmdSelOutFile", QStringLiteral("選択"), Tw(3960, 1200, 615, 255));
+  cmdExecAll = MakeButton(Frame4, "cmdExecAll", QStringLiteral("一括計算(&E)"), Tw(3120, 1680, 1455, 375));
+  // Shown only while a batch run goes on, in the free space left of the
+  // button.
+  prgBatch = new QProgressBar(Frame4);
+  prgBatch->setObjectName(QStringLiteral("prgBatch"));
+  prgBatch->setGeometry(Tw(240, 1740, 2760, 255));
+  prgBatch->setRange(0, kProgressSteps);
+  prgBatch->setTextVisible(false);
+  prgBatch->setFocusPolicy(Qt::NoFocus);
+  prgBatch->hide();
+
+  // Individual calculation of one household.
+  Frame2 = new QGroupBox(QStringLiteral("入力値から個別計算（世帯当たり）"), client);
+  Frame2->setObjectName(QStringLiteral("Frame2"));
+  Frame2->setGeometry(Tw(5040, 120, 4935, 5415));
+  MakeLabel(Frame2, "Label6", QStringLiteral("家屋被害："), right, Tw(360, 405, 1575, 255));
+  txtU2 = MakeBox(Frame2, "txtU2", BoxKind::Numeric, Tw(1920, 360, 1575, 270));
+  MakeLabel(Frame2, "Label14", QStringLiteral("（百万円）"), left, Tw(3600, 405, 855, 255));
+  MakeLabel(Frame2, "Label7", QStringLiteral("家財被害："), right, Tw(360, 765, 1575, 255));
+  txtU3 = MakeBox(Frame2, "txtU3", BoxKind::Numeric, Tw(1920, 720, 1575, 270));
+  MakeLabel(Frame2, "Label15", QStringLiteral("（百万円）"), left, Tw(3600, 765, 855, 255));
+  MakeLabel(Frame2, "Label8", QStringLiteral("世帯金融資産残高："), right, Tw(360, 1125, 1575, 255));
+  txtU4 = MakeBox(Frame2, "txtU4", BoxKind::Numeric, Tw(1920, 1080, 1575, 270));
+  MakeLabel(Frame2, "Label16", QStringLiteral("（百万円）"), left, Tw(3600, 1125, 855, 255));
+  MakeLabel(Frame2, "Label32", QStringLiteral("世帯年収："), right, Tw(360, 1485, 1575, 255));
+  txtU5 = MakeBox(Frame2, "txtU5", BoxKind::Numeric, Tw(1920, 1440, 1575, 270));
+  MakeLabel(Frame2, "Label31", QStringLiteral("（百万円）"), left, Tw(3600, 1485, 855, 255));
+  MakeLabel(Frame2, "Label17", QStringLiteral("土地資産額："), right, Tw(360, 1845, 1575, 255));
+  txtU6 = MakeBox(Frame2, "txtU6", BoxKind::Numeric, Tw(1920, 1800, 1575, 270));
+  MakeLabel(Frame2, "Label18", QStringLiteral("（百万円）"), left, Tw(3600, 1845, 855, 255));
+  MakeLabel(Frame2, "Label19", QStringLiteral("家庭用品額："), right, Tw(360, 2205, 1575, 255));
+  txtU7 = MakeBox(Frame2, "txtU7", BoxKind::Numeric, Tw(1920, 2160, 1575, 270));
+  MakeLabel(Frame2, "Label20", QStringLiteral("（百万円）"), left, Tw(3600, 2205, 855, 255));
+  MakeLabel(Frame2, "Label21", QStringLiteral("家屋価格："), right, Tw(360, 2565, 1575, 255));
+  txtU8 = MakeBox(Frame2, "txtU8", BoxKind::Numeric, Tw(1920, 2520, 1575, 270));
+  MakeLabel(Frame2, "Label22", QStringLiteral("（百万円）"), left, Tw(3600, 2565, 855, 255));
+  MakeLabel(Frame2, "Label23", QStringLiteral("物質資産への投資を除く消費額："), right, Tw(300, 2880, 1575, 375));
+  txtU9 = MakeBox(Frame2, "txtU9", BoxKind::Numeric, Tw(1920, 2880, 1575, 270));
+  MakeLabel(Frame2, "Label24", QStringLiteral("（百万円）"), left, Tw(3600, 2925, 855, 255));
+  Line1 = new QFrame(Frame2);
+  Line1->setObjectName(QStringLiteral("Line1"));
+  Line1->setFrameShape(QFrame::HLine);
+  Line1->setFrameShadow(QFrame::Plain);
+  Line1->setLineWidth(1);
+  Line1->setGeometry(Px(240), Px(3360), Px(4680) - Px(240), 1);
+  MakeLabel(Frame2, "Label25", QStringLiteral("家計の選好特性："), right, Tw(360, 3525, 1575, 255));
+  txtA1 = MakeBox(Frame2, "txtA1", BoxKind::Result, Tw(1920, 3480, 1575, 270));
+  MakeLabel(Frame2, "Label26", QStringLiteral("（倍）"), left, Tw(3600, 3525, 855, 255));
+  MakeLabel(Frame2, "Label35", QStringLiteral("住民の治水投資に対する支払い意思額："), right,
+            Tw(120, 3780, 1755, 375));
+  txtA2 = MakeBox(Frame2, "txtA2", BoxKind::Result, Tw(1920, 3840, 1575, 270));
+  MakeLabel(Frame2, "Label36", QStringLiteral("（百万円）"), left, Tw(3600, 3900, 1215, 255));
+  MakeLabel(Frame2, "Label27", QStringLiteral("保険の最適カバー率："), right, Tw(120, 4245, 1815, 255));
+  txtA3 = MakeBox(Frame2, "txtA3", BoxKind::Result, Tw(1920, 4200, 1575, 270));
+  MakeLabel(Frame2, "Label28", QStringLiteral("（倍）"), left, Tw(3600, 4245, 855, 255));
+  MakeLabel(Frame2, "Label29", QStringLiteral("流動性制約に伴う復旧遅延被害額："), right,
+            Tw(300, 4545, 1575, 375));
+  txtA4 = MakeBox(Frame2, "txtA4", BoxKind::Result, Tw(1920, 4560, 1575, 270));
+  MakeLabel(Frame2, "Label30", QStringLiteral("（百万円）"), left, Tw(3600, 4605, 1215, 255));
+  cmdExec = MakeButton(Frame2, "cmdExec", QStringLiteral("個別計算(&A)"), Tw(3360, 4920, 1455, 375));
+
+  // The initial texts equal the defaults; load replaces them at once.
+  for (const auto& key : SettingsStore::kKeys) settingBox(key.name)->setText(QString::fromLatin1(key.defaultText));
+  // The checked box's pattern, without running its handler.
+  txtC1->setEnabled(false);
+
+  connect(chkRP, &QCheckBox::toggled, this, &frmMain::chkRP_Click);
+  connect(cmdExec, &QPushButton::clicked, this, &frmMain::cmdExec_Click);
+  connect(cmdExecAll, &QPushButton::clicked, this, &frmMain::cmdExecAll_Click);
+  connect(cmdSelInFile, &QPushButton::clicked, this, &frmMain::cmdSelInFile_Click);
+  connect(cmdSelOutFile, &QPushButton::clicked, this, &frmMain::cmdSelOutFile_Click);
+}
+
+void frmMain::buildMenus() {
+  menuFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
+  menuFile->setObjectName(QStringLiteral("menuFile"));
+  menuExit = menuFile->addAction(QStringLiteral("終了(&X)"));
+  menuExit->setObjectName(QStringLiteral("menuExit"));
+  menuSetting = menuBar()->addMenu(QStringLiteral("設定(&T)"));
+  menuSetting->setObjectName(QStringLiteral("menuSetting"));
+  menInitValue = menuSetting->addAction(QStringLiteral("モデル設定値の読み込み(&I)"));
+  menInitValue->setObjectName(QStringLiteral("menInitValue"));
+  connect(menuExit, &QAction::triggered, this, &frmMain::menuExit_Click);
+  connect(menInitValue, &QAction::triggered, this, &frmMain::menInitValue_Click);
+}
+
+void frmMain::setTabOrder() {
+  QWidget* chain[] = {chkRP,     txtC1,         txtC2,      txtC3,      txtC4,     cmdSelInFile, cmdSelOutFile,
+                      cmdExecAll, txtU2,        txtU3,      txtU4,      txtU5,     txtU6,        txtU7,
+                      txtU8,     txtU9,         cmdExec,    txtOutFile, txtInFile, txtA4,        txtA3,
+                      txtA1,     txtA2};
+  for (std::size_t i = 1; i < std::size(chain); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+}
+
+QString frmMain::decimalSeparator() const { return txtC1->locale().decimalPoint(); }
+
+QString frmMain::defaultText(const char*, const char* text) const {
+  // The defaults are numbers: shown with the separator the boxes read.
+  QString shown = QString::fromLatin1(text);
+  shown.replace(QLatin1Char('.'), decimalSeparator());
+  return shown;
+}
+
+QLineEdit* frmMain::settingBox(const char* key) const {
+  return findChild<QLineEdit*>(QString::fromLatin1(key));
+}
+
+void frmMain::LoadSettings() {
+  for (const auto& key : SettingsStore::kKeys) {
+    settingBox(key.name)->setText(store_.get(QString::fromLatin1(key.name), defaultText(key.name, key.defaultText)));
+  }
+}
+
+void frmMain::SaveSettings() {
+  for (const auto& key : SettingsStore::kKeys) store_.save(QString::fromLatin1(key.name), settingBox(key.name)->text());
+  store_.flush();
+}
+
+void frmMain::chkRP_Click() {
+  const bool withPremium = chkRP->isChecked();
+  txtC1->setEnabled(!withPremium);
+  txtC2->setEnabled(withPremium);
+  txtC3->setEnabled(withPremium);
+  txtC4->setEnabled(withPremium);
+  txtU9->setEnabled(withPremium);
+}
+
+void frmMain::cmdExec_Click() {
+  if (batchRunning_) return;  // the run owns the mode, the table and the settings until it ends
+  riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
+  if (!LoadGapTable(FilePath(appFolder_ + QLatin1String(kGapTableFileName)), table_, *reporter_)) return;
+
+  const std::string sep = decimalSeparator().toStdString();
+  const std::array<std::string, 4> common = {Utf8(txtC1), Utf8(txtC2), Utf8(txtC3), Utf8(txtC4)};
+  const CommonSettingTexts commonTexts = {common[0], common[1], common[2], common[3]};
+  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, *reporter_, sep)) return;
+
+  const std::array<std::string, 8> values = {Utf8(txtU2), Utf8(txtU3), Utf8(txtU4), Utf8(txtU5),
+                                             Utf8(txtU6), Utf8(txtU7), Utf8(txtU8), Utf8(txtU9)};
+  HouseholdTexts householdTexts;
+  for (std::size_t i = 0; i < values.size(); ++i) householdTexts[i] = values[i];
+  HouseholdInput household{};
+  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, *reporter_, sep)) return;
+
+  ModelResult result{};
+  const auto show = [&sep](float value) { return QString::fromStdString(FormatDisplay(value, sep)); };
+  if (riskPremiumMode_ == Mode::WithoutRiskPremium) {
+    if (!ComputeWithoutRiskPremium(household, settings_, table_, result)) {
+      reporter_->error(msg::kNotComputable);
+      return;
+    }
+    txtA1->setText(QStringLiteral("-"));
+    txtA2->setText(QStringLiteral("-"));
+    txtA3->setText(QStringLiteral("-"));
+    txtA4->setText(show(result.DelayDamage));
+  } else {
+    if (!ComputeWithRiskPremium(household, settings_, table_, result)) {
+      reporter_->error(msg::kNotComputable);
+      return;
+    }
+    txtA1->setText(show(result.PreferenceFactor));
+    txtA2->setText(show(result.WillingnessToPay));
+    txtA3->setText(show(result.OptimalCoverage));
+    txtA4->setText(show(result.DelayDamage));
+  }
+}
+
+void frmMain::setBatchRunning(bool running) {
+  batchRunning_ = running;
+  cmdExec->setEnabled(!running);
+  cmdExecAll->setEnabled(!running);
+  cmdSelInFile->setEnabled(!running);
+  cmdSelOutFile->setEnabled(!running);
+  menInitValue->setEnabled(!running);
+  prgBatch->setValue(0);
+  prgBatch->setVisible(running);
+  if (running) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  } else {
+    QApplication::restoreOverrideCursor();
+  }
+}
+
+void frmMain::cmdExecAll_Click() {
+  if (batchRunning_) return;
+#ifdef VELMORA_HAVE_BATCH
+  riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
+  // The run reads these copies; the boxes stay editable meanwhile.
+  const std::array<std::string, 4> common = {Utf8(txtC1), Utf8(txtC2), Utf8(txtC3), Utf8(txtC4)};
+  const std::string sep = decimalSeparator().toStdString();
+  BatchCommand command;
+  command.input = FilePath(txtInFile->text());
+  command.output = FilePath(txtOutFile->text());
+  command.mode = riskPremiumMode_;
+  command.settingTexts = {common[0], common[1], common[2], common[3]};
+  command.decimalSeparator = sep;
+  command.gapTableFile = FilePath(appFolder_ + QLatin1String(kGapTableFileName));
+
+  // Once the window has been closed nobody is there to read a message.
+  class UnlessClosed : public Reporter {
+   public:
+    UnlessClosed(Reporter& target, const bool& closed) : target_(target), closed_(closed) {}
+    void error(std::string_view m) override {
+      if (!closed_) target_.error(m);
+    }
+    void info(std::string_view m) override {
+      if (!closed_) target_.info(m);
+    }
+
+   private:
+    Reporter& target_;
+    const bool& closed_;
+  } reporter(*reporter_, closeRequested_);
+
+  batchYields_ = 0;
+  closeRequested_ = false;
+  BatchYield yield(*this);
+  setBatchRunning(true);
+  RunBatchCommand(command, settings_, table_, reporter, &yield);
+  setBatchRunning(false);
+#else
+  reporter_->error("一括計算はこのビルドに含まれていません");
+#endif
+}
+
+void frmMain::cmdSelInFile_Click() {
+  if (batchRunning_) return;
+  const QString chosen = dialogs_->showOpenDialog(this, kCsvFilter, appFolder_);
+  if (!chosen.isEmpty()) txtInFile->setText(chosen);
+}
+
+void frmMain::cmdSelOutFile_Click() {
+  if (batchRunning_) return;
+  const QString chosen = dialogs_->showSaveDialog(this, kCsvFilter, appFolder_, kDefaultOutputName);
+  if (chosen.isEmpty()) return;
+  txtOutFile->setText(WithCsvExtension(chosen));
+}
+
+void frmMain::menInitValue_Click() {
+  if (batchRunning_) return;
+  store_.deleteApplication();
+  LoadSettings();
+  SaveSettings();
+}
+
+void frmMain::menuExit_Click() { close(); }
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  // A running batch stops after its current line and keeps the earlier
+  // output; its handler then returns into a closed window and ends quietly.
+  if (batchRunning_) closeRequested_ = true;
+  event->accept();
+}
+
+}  // namespace velmora

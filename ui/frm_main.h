@@ -1,0 +1,120 @@
+#pragma once
+#include <QMainWindow>
+#include <QString>
+#include <memory>
+
+#include "core/gap_table.h"
+#include "core/records.h"
+#include "core/reporter.h"
+#include "ui/file_dialogs.h"
+#include "ui/settings_store.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+
+namespace velmora {
+
+// Twips to device-independent pixels: the window is laid out in twips, 15 to
+// a pixel.
+constexpr int Px(int twips) { return twips / 15; }
+
+// The one window of the program. Every control carries its fixed name as its
+// object name, so tests and scripts find it with findChild.
+class frmMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  // `reporter` and `dialogs` default to message boxes and Qt's file dialogs;
+  // tests pass recorders. Both must outlive the window.
+  explicit frmMain(Reporter* reporter = nullptr, FileDialogs* dialogs = nullptr, QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  const QString& appFolder() const { return appFolder_; }
+  Mode riskPremiumMode() const { return riskPremiumMode_; }
+  const CommonSettings& commonSettings() const { return settings_; }
+  bool isBatchRunning() const { return batchRunning_; }
+  // Yields to the event loop during the last batch run (for measurements).
+  int batchYields() const { return batchYields_; }
+
+  void LoadSettings();
+  void SaveSettings();
+
+ public slots:
+  void chkRP_Click();
+  void cmdExec_Click();
+  void cmdExecAll_Click();
+  void cmdSelInFile_Click();
+  void cmdSelOutFile_Click();
+  void menInitValue_Click();
+  void menuExit_Click();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class BatchYield;
+
+  void buildControls();
+  void buildMenus();
+  void setTabOrder();
+  QString decimalSeparator() const;
+  QString defaultText(const char* key, const char* text) const;
+  QLineEdit* settingBox(const char* key) const;
+  void setBatchRunning(bool running);
+
+  std::unique_ptr<Reporter> ownReporter_;
+  std::unique_ptr<FileDialogs> ownDialogs_;
+  Reporter* reporter_;
+  FileDialogs* dialogs_;
+  SettingsStore store_;
+
+  // Kept for the window's whole life, as the commands leave them.
+  QString appFolder_;
+  Mode riskPremiumMode_ = Mode::WithRiskPremium;
+  CommonSettings settings_;
+  GapTable table_;
+
+  bool batchRunning_ = false;
+  bool closeRequested_ = false;
+  int batchYields_ = 0;
+
+  QGroupBox* Frame1 = nullptr;
+  QGroupBox* Frame2 = nullptr;
+  QGroupBox* Frame4 = nullptr;
+  QCheckBox* chkRP = nullptr;
+  QLineEdit* txtC1 = nullptr;
+  QLineEdit* txtC2 = nullptr;
+  QLineEdit* txtC3 = nullptr;
+  QLineEdit* txtC4 = nullptr;
+  QLineEdit* txtInFile = nullptr;
+  QLineEdit* txtOutFile = nullptr;
+  QPushButton* cmdSelInFile = nullptr;
+  QPushButton* cmdSelOutFile = nullptr;
+  QPushButton* cmdExecAll = nullptr;
+  QProgressBar* prgBatch = nullptr;
+  QLineEdit* txtU2 = nullptr;
+  QLineEdit* txtU3 = nullptr;
+  QLineEdit* txtU4 = nullptr;
+  QLineEdit* txtU5 = nullptr;
+  QLineEdit* txtU6 = nullptr;
+  QLineEdit* txtU7 = nullptr;
+  QLineEdit* txtU8 = nullptr;
+  QLineEdit* txtU9 = nullptr;
+  QFrame* Line1 = nullptr;
+  QLineEdit* txtA1 = nullptr;
+  QLineEdit* txtA2 = nullptr;
+  QLineEdit* txtA3 = nullptr;
+  QLineEdit* txtA4 = nullptr;
+  QPushButton* cmdExec = nullptr;
+  QMenu* menuFile = nullptr;
+  QAction* menuExit = nullptr;
+  QMenu* menuSetting = nullptr;
+  QAction* menInitValue = nullptr;
+};
+
+}  // namespace velmora

@@ -1,0 +1,22 @@
+#pragma once
+#include <QPointer>
+#include <QWidget>
+
+#include "core/reporter.h"
+
+namespace velmora {
+
+// Shows every message as a modal box owned by the window: caption "Velmora",
+// OK only, the error icon for failures and the information icon for notes.
+class MessageBoxReporter : public Reporter {
+ public:
+  explicit MessageBoxReporter(QWidget* owner = nullptr) : owner_(owner) {}
+  void setOwner(QWidget* owner) { owner_ = owner; }
+  void error(std::string_view message) override;
+  void info(std::string_view message) override;
+
+ private:
+  QPointer<QWidget> owner_;
+};
+
+}  // namespace velmora
