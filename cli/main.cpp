@@ -1,0 +1,164 @@
+// velmora-batch: the batch calculation from the command line, through the same
+// chain and engine as the window's batch command.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "batch/batch.h"
+
+namespace {
+
+using namespace velmora;
+
+constexpr const char* kUsage =
+    "使い方: velmora-batch [オプション] 入力.csv 出力.csv\n"
+    "Usage:  velmora-batch [options] INPUT.csv OUTPUT.csv\n"
+    "\n"
+    "入力CSVの各行（1世帯＝1メッシュ）を計算し、12列の見出し付きで結果CSV（CP932、CR LF）に書き出します。\n"
+    "Computes every line of the input CSV (one household = one mesh) and writes the\n"
+    "result CSV (CP932, CR LF) under the twelve-column header.\n"
+    "\n"
+    "  --without-risk-premium  リスクプレミアムを考慮しないモデル（既定はリスクプレミアム考慮）\n"
+    "                          model without the risk premium (default: with it)\n"
+    "  --insurance-rate X      保険加入率 / insurance enrolment rate      (既定 default 0.610)\n"
+    "  --damage-probability X  被害発生確率 / probability of damage       (既定 default 0.025)\n"
+    "  --interest-rate X       利子率 / interest rate                     (既定 default 0.040)\n"
+    "  --markup-rate X         マークアップ率 / markup rate               (既定 default 3.140)\n"
+    "  --gap-table FILE        ギャップ分布表 / gap-distribution table\n"
+    "                          (既定: 実行ファイルと同じフォルダの EGapDis.txt\n"
+    "                           default: EGapDis.txt beside this program)\n"
+    "  -h, --help              この説明 / this help\n"
+    "\n"
+    "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
+    "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
+    "終了コード / exit status: 0 成功 success, 1 計算の失敗 failure, 2 引数の誤り usage error,\n"
+    "                          130 中断 interrupted (Ctrl+C; 以前の出力ファイルはそのまま\n"
+    "                          the earlier output file is left as it was)\n";
+
+class StderrReporter : public Reporter {
+ public:
+  void error(std::string_view message) override { Print(message); }
+  void info(std::string_view message) override { Print(message); }
+
+ private:
+  static void Print(std::string_view message) {
+    std::fwrite(message.data(), 1, message.size(), stderr);
+    std::fputc('\n', stderr);
+  }
+};
+
+volatile std::sig_atomic_t interrupted = 0;
+void OnInterrupt(int) { interrupted = 1; }
+
+// Ctrl+C stops the run after the current line; the earlier output stays.
+class InterruptProgress : public BatchProgress {
+ public:
+  bool lineDone(std::uint64_t, std::uint64_t, std::uint64_t) override { return interrupted == 0; }
+};
+
+std::filesystem::path ProgramFolder() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::filesystem::path() : self.parent_path();
+}
+
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "velmora-batch: %s\n", what.c_str());
+  std::fputs("velmora-batch --help で使い方を表示します / see velmora-batch --help\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  BatchCommand command;
+  std::string texts[4] = {"0.610", "0.025", "0.040", "3.140"};
+  std::vector<std::string> files;
+  bool tableGiven = false;
+
+  struct ValueOption {
+    std::string_view name;
+    std::string* target;
+  };
+  const ValueOption valueOptions[] = {{"--insurance-rate", &texts[0]},
+                                      {"--damage-probability", &texts[1]},
+                                      {"--interest-rate", &texts[2]},
+                                      {"--markup-rate", &texts[3]}};
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      files.emplace_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--without-risk-premium") {
+      command.mode = Mode::WithoutRiskPremium;
+      continue;
+    }
+    // "--name value" or "--name=value"
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    std::string value;
+    bool known = false;
+    std::string* target = nullptr;
+    for (const auto& option : valueOptions) {
+      if (name == option.name) target = option.target;
+    }
+    if (target != nullptr || name == "--gap-table") known = true;
+    if (!known) return UsageError("不明なオプション / unknown option: " + std::string(arg));
+    if (equals != std::string_view::npos) {
+      value = std::string(arg.substr(equals + 1));
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      return UsageError("値がありません / missing value for " + std::string(name));
+    }
+    if (target != nullptr) {
+      *target = value;
+    } else {
+      command.gapTableFile = value;
+      tableGiven = true;
+    }
+  }
+  if (files.size() != 2) return UsageError("入力ファイルと出力ファイルを指定してください / give INPUT.csv and OUTPUT.csv");
+  command.input = files[0];
+  command.output = files[1];
+  for (int k = 0; k < 4; ++k) command.settingTexts[static_cast<std::size_t>(k)] = texts[k];
+  if (!tableGiven) command.gapTableFile = ProgramFolder() / kGapTableFileName;
+
+  // A file size limit must show as a write failure, not end the program.
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+
+  StderrReporter reporter;
+  InterruptProgress progress;
+  CommonSettings settings;
+  GapTable table;
+  switch (RunBatchCommand(command, settings, table, reporter, &progress)) {
+    case BatchOutcome::Completed:
+      return 0;
+    case BatchOutcome::Cancelled:
+      return 130;
+    case BatchOutcome::Failed:
+      break;
+  }
+  return 1;
+}
