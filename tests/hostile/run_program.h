@@ -1,0 +1,49 @@
+#pragma once
+// Runs a program of the project as a user would, and tells how it ended.
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::test {
+
+struct RunOptions {
+  // RLIMIT_FSIZE for the child, in bytes (SIGXFSZ ignored, so writes fail
+  // with EFBIG instead of killing it).
+  std::optional<unsigned long long> fileSizeLimit;
+  // The child is killed after this long, and the run counts as a hang.
+  std::chrono::milliseconds timeout{20000};
+  // Extra "NAME=value" entries on top of the inherited environment.
+  std::vector<std::string> environment;
+  // File to connect to standard input (default /dev/null)...
+  std::filesystem::path standardInput = "/dev/null";
+  // ...or these bytes through a pipe, closed after them (at most 64 KiB).
+  std::optional<std::string> standardInputBytes;
+  // A signal sent after this long, if the child is still running.
+  std::optional<std::chrono::milliseconds> signalAfter;
+  int signal = 0;
+};
+
+struct RunResult {
+  bool exited = false;  // ended by exit(), not by a signal
+  int exitCode = -1;
+  int signal = 0;       // the signal that ended it, when !exited
+  bool hung = false;    // killed at the timeout
+  std::string out;
+  std::string err;
+};
+
+RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+// Whole file as bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Names in a folder, sorted.
+std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
+
+// Number of open descriptors of this process.
+int OpenDescriptors();
+
+}  // namespace velmora::test
