@@ -28,6 +28,9 @@
 #include "ui/message_box_reporter.h"
 #include "ui/wrap_label.h"
 
+// The icon lives in this static library: register its resources before use.
+static void InitResources() { Q_INIT_RESOURCE(velmora); }
+
 namespace velmora {
 namespace {
 
@@ -130,6 +133,7 @@ frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QM
   reporter_ = reporter;
   dialogs_ = dialogs;
 
+  InitResources();
   setObjectName(QStringLiteral("frmMain"));
   setWindowTitle(QStringLiteral("Velmora"));
   QIcon icon;

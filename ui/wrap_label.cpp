@@ -24,7 +24,8 @@ int WrapLabel::linePitch() const { return QFontInfo(font()).pixelSize() + 2; }
 
 bool WrapLabel::tightens() const {
   const QFontMetricsF metrics(font());
-  return height() < 2 * linePitch() && metrics.horizontalAdvance(text()) > width();
+  const bool oneLineHigh = height() < 2 * QFontInfo(font()).pixelSize();
+  return oneLineHigh && metrics.horizontalAdvance(text()) > width();
 }
 
 qreal WrapLabel::lineWidth(const QString& line) const {

@@ -1,0 +1,268 @@
+// The individual calculation, the mode switch, the checks' messages as the
+// window shows them, and the file selection buttons.
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QtTest>
+
+#include "core/messages.h"
+#include "ui_fixture.h"
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+const char* const kResultBoxes[] = {"txtA1", "txtA2", "txtA3", "txtA4"};
+
+QStringList Results(QWidget& w) { return Texts(w, {"txtA1", "txtA2", "txtA3", "txtA4"}); }
+
+}  // namespace
+
+class CalculationTest : public QObject {
+  Q_OBJECT
+  QTemporaryDir settingsDir_;
+  std::unique_ptr<RecordingReporter> reporter_;
+  std::unique_ptr<ScriptedDialogs> dialogs_;
+  std::unique_ptr<frmMain> w_;
+  std::unique_ptr<ModalGuard> guard_;
+
+  QCheckBox* chk() { return w_->findChild<QCheckBox*>(QStringLiteral("chkRP")); }
+  void setMode(int mode) { chk()->setChecked(mode == 1); }
+  void exec() { QTest::mouseClick(w_->findChild<QPushButton*>(QStringLiteral("cmdExec")), Qt::LeftButton); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(settingsDir_.isValid());
+    UseSettingsFolder(settingsDir_);
+  }
+  void init() {
+    ClearStore();
+    reporter_ = std::make_unique<RecordingReporter>();
+    dialogs_ = std::make_unique<ScriptedDialogs>();
+    w_ = std::make_unique<frmMain>(reporter_.get(), dialogs_.get());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    guard_ = std::make_unique<ModalGuard>();
+  }
+  void cleanup() {
+    if (guard_) QVERIFY2(guard_->seen.isEmpty(), qPrintable(guard_->seen.join(QLatin1Char(','))));
+    w_.reset();
+  }
+
+  void modeSwitchTogglesTheFiveBoxes() {
+    const char* five[] = {"txtC1", "txtC2", "txtC3", "txtC4", "txtU9"};
+    QStringList before;
+    for (const char* n : five) before << Box(*w_, n)->text();
+    QTest::mouseClick(chk(), Qt::LeftButton);  // the user unticks it
+    QVERIFY(!chk()->isChecked());
+    QVERIFY(Box(*w_, "txtC1")->isEnabled());
+    for (const char* n : {"txtC2", "txtC3", "txtC4", "txtU9"}) QVERIFY2(!Box(*w_, n)->isEnabled(), n);
+    QTest::keyClick(chk(), Qt::Key_Space);  // and ticks it again by keyboard
+    QVERIFY(chk()->isChecked());
+    QVERIFY(!Box(*w_, "txtC1")->isEnabled());
+    for (const char* n : {"txtC2", "txtC3", "txtC4", "txtU9"}) QVERIFY2(Box(*w_, n)->isEnabled(), n);
+    QStringList after;
+    for (const char* n : five) after << Box(*w_, n)->text();
+    QCOMPARE(after, before);
+    for (const char* n : {"txtU2", "txtU8", "txtA1", "txtInFile"}) QVERIFY(Box(*w_, n)->isEnabled());
+    QVERIFY(reporter_->messages.empty());
+  }
+
+  // The default household with the example gap table, checked against the
+  // models' worked examples.
+  void defaultHouseholdInBothModes() {
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), QStringList());
+    QCOMPARE(Results(*w_), (QStringList{"0.394", "1.343", "0.664", "0.000"}));
+    QCOMPARE(w_->riskPremiumMode(), Mode::WithRiskPremium);
+    QCOMPARE(w_->commonSettings().MarkupRate, 3.14f);
+
+    setMode(0);  // a switch alone leaves the results
+    QCOMPARE(Results(*w_), (QStringList{"0.394", "1.343", "0.664", "0.000"}));
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), QStringList());
+    QCOMPARE(Results(*w_), (QStringList{"-", "-", "-", "0.142"}));
+    QCOMPARE(w_->riskPremiumMode(), Mode::WithoutRiskPremium);
+    // Mode 0 stores the insurance rate only: the mode-1 values stay.
+    QCOMPARE(w_->commonSettings().InsuranceRate, 0.61f);
+    QCOMPARE(w_->commonSettings().MarkupRate, 3.14f);
+  }
+
+  // The boxes read and show numbers the way the user's locale writes them.
+  void displayUsesTheBoxesDecimalSeparator() {
+    w_->setLocale(QLocale(QLocale::German, QLocale::Germany));
+    w_->findChild<QAction*>(QStringLiteral("menInitValue"))->trigger();
+    QCOMPARE(Box(*w_, "txtC2")->text(), QStringLiteral("0,025"));
+    QCOMPARE(Box(*w_, "txtU7")->text(), QStringLiteral("14,759"));
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), QStringList());
+    QCOMPARE(Results(*w_), (QStringList{"0,394", "1,343", "0,664", "0,000"}));
+    Box(*w_, "txtU2")->setText(QStringLiteral("9.725"));
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), QStringList{QString::fromUtf8(msg::kInputValuesInvalid)});
+  }
+
+  void checkMessages_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("edits");  // box, text, box, text, ...
+    QTest::addColumn<QStringList>("messages");
+    const QString common = QString::fromUtf8(msg::kCommonSettingsInvalid);
+    const QString markup = QString::fromUtf8(msg::kMarkupRateZero);
+    const QString input = QString::fromUtf8(msg::kInputValuesInvalid);
+    const QString asset = QString::fromUtf8(msg::kAssetSumZero);
+    const QString liquidity = QString::fromUtf8(msg::kLiquiditySumZero);
+    QTest::newRow("mode 1, empty interest rate") << 1 << QStringList{"txtC3", ""} << QStringList{common};
+    QTest::newRow("mode 0, empty interest rate passes") << 0 << QStringList{"txtC3", ""} << QStringList{};
+    QTest::newRow("mode 0, text probability passes") << 0 << QStringList{"txtC2", "abc"} << QStringList{};
+    QTest::newRow("mode 0, empty insurance rate") << 0 << QStringList{"txtC1", ""} << QStringList{common};
+    QTest::newRow("mode 1, disabled insurance rate is tested") << 1 << QStringList{"txtC1", "x"}
+                                                                << QStringList{common};
+    QTest::newRow("mode 0, markup 0") << 0 << QStringList{"txtC4", "0"} << QStringList{markup};
+    QTest::newRow("mode 1, markup 0e3") << 1 << QStringList{"txtC4", "0e3"} << QStringList{markup};
+    QTest::newRow("mode 1, markup -0") << 1 << QStringList{"txtC4", "-0"} << QStringList{markup};
+    QTest::newRow("mode 0, markup not a number") << 0 << QStringList{"txtC4", "abc"} << QStringList{common};
+    QTest::newRow("mode 1, settings before markup") << 1 << QStringList{"txtC2", "", "txtC4", "0"}
+                                                    << QStringList{common};
+    QTest::newRow("negative values pass") << 1 << QStringList{"txtC1", "-0.5", "txtC4", "-1"} << QStringList{};
+    QTest::newRow("settings before household") << 1 << QStringList{"txtC3", "?", "txtU2", "?"}
+                                               << QStringList{common};
+    QTest::newRow("mode 1, empty consumption") << 1 << QStringList{"txtU9", ""} << QStringList{input};
+    QTest::newRow("mode 0, text consumption passes") << 0 << QStringList{"txtU9", "abc"} << QStringList{};
+    QTest::newRow("household text") << 0 << QStringList{"txtU6", "1..2"} << QStringList{input};
+    QTest::newRow("goods 5, house -5") << 1 << QStringList{"txtU7", "5", "txtU8", "-5"} << QStringList{asset};
+    QTest::newRow("goods 5, house -6 passes") << 1 << QStringList{"txtU7", "5", "txtU8", "-6"} << QStringList{};
+    QTest::newRow("income and assets 0") << 0 << QStringList{"txtU4", "0", "txtU5", "0"}
+                                         << QStringList{liquidity};
+    QTest::newRow("income 0, assets 1 passes") << 0 << QStringList{"txtU4", "0", "txtU5", "1"} << QStringList{};
+    QStringList zeros;
+    for (const char* n : {"txtU2", "txtU3", "txtU4", "txtU5", "txtU6", "txtU7", "txtU8", "txtU9"}) zeros << n << "0";
+    QTest::newRow("all household values 0: asset only") << 1 << zeros << QStringList{asset};
+  }
+
+  void checkMessages() {
+    QFETCH(int, mode);
+    QFETCH(QStringList, edits);
+    QFETCH(QStringList, messages);
+    setMode(mode);
+    for (int i = 0; i + 1 < edits.size(); i += 2) Box(*w_, edits[i].toLatin1().constData())->setText(edits[i + 1]);
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), messages);
+    for (const auto& m : reporter_->messages) QVERIFY(m.isError);
+    // A failed calculation shows nothing; a passing one shows all four boxes.
+    for (const char* n : kResultBoxes) QCOMPARE(Box(*w_, n)->text().isEmpty(), !messages.isEmpty());
+  }
+
+  void failureKeepsEarlierResults() {
+    exec();
+    const QStringList shown = Results(*w_);
+    QCOMPARE(shown.size(), 4);
+    QVERIFY(!shown[0].isEmpty());
+    setMode(0);
+    Box(*w_, "txtU2")->setText(QStringLiteral("abc"));
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), QStringList{QString::fromUtf8(msg::kInputValuesInvalid)});
+    QCOMPARE(Results(*w_), shown);  // not the "-" of mode 0
+    Box(*w_, "txtU2")->setText(QStringLiteral("9.725"));
+    Box(*w_, "txtC4")->setText(QStringLiteral("0"));
+    exec();
+    QCOMPARE(Results(*w_), shown);
+  }
+
+  // A household the model cannot compute (no damage at all): the window
+  // says so instead of staying silent, and keeps the earlier results.
+  void modelFailureIsReported() {
+    exec();
+    const QStringList shown = Results(*w_);
+    for (int mode : {0, 1}) {
+      reporter_->messages.clear();
+      setMode(mode);
+      Box(*w_, "txtU2")->setText(QStringLiteral("0"));
+      Box(*w_, "txtU3")->setText(QStringLiteral("0"));
+      exec();
+      QCOMPARE(MessageTexts(*reporter_), QStringList{QString::fromUtf8(msg::kNotComputable)});
+      QVERIFY(reporter_->messages[0].isError);
+      QCOMPARE(Results(*w_), shown);
+    }
+  }
+
+  void fileButtonsFillTheBoxes() {
+    auto* selIn = w_->findChild<QPushButton*>(QStringLiteral("cmdSelInFile"));
+    auto* selOut = w_->findChild<QPushButton*>(QStringLiteral("cmdSelOutFile"));
+    dialogs_->answers = {"/data/in.csv", "", "/data/other.txt"};
+    QTest::mouseClick(selIn, Qt::LeftButton);
+    QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/in.csv"));
+    QTest::mouseClick(selIn, Qt::LeftButton);  // cancelled
+    QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/in.csv"));
+    QTest::mouseClick(selIn, Qt::LeftButton);  // any existing file, unchanged
+    QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/other.txt"));
+
+    const QStringList chosen = {"/out/result", "/out/a.CSV", "/out/b.Csv", "/out/result.txt", "/out/c.csv", "",
+                                "/out/csv"};
+    const QStringList shown = {"/out/result.csv", "/out/a.CSV",  "/out/b.Csv", "/out/result.txt.csv",
+                               "/out/c.csv",      "/out/c.csv", "/out/csv.csv"};
+    dialogs_->answers.assign(chosen.begin(), chosen.end());
+    for (const QString& expected : shown) {
+      QTest::mouseClick(selOut, Qt::LeftButton);
+      QCOMPARE(Box(*w_, "txtOutFile")->text(), expected);
+    }
+    QCOMPARE(dialogs_->calls.size(), std::size_t(3 + chosen.size()));
+    for (const auto& call : dialogs_->calls) {
+      QCOMPARE(call.owner, w_.get());
+      QCOMPARE(call.filter, QStringLiteral("CSVファイル(*.csv)"));
+      QCOMPARE(call.folder, w_->appFolder());  // every time, whatever was chosen before
+      QCOMPARE(call.defaultName, call.save ? QStringLiteral("Output.csv") : QString());
+    }
+    QVERIFY(!dialogs_->calls[0].save && dialogs_->calls[3].save);
+  }
+
+  // Qt's dialogs as the program shows them: answered by a timer here.
+  void qtDialogsAreSetUpAsRequired() {
+    guard_.reset();  // this test answers the dialogs itself
+    QtFileDialogs dialogs;
+    QTemporaryDir folder;
+    QFile(folder.filePath(QStringLiteral("in.csv"))).open(QIODevice::WriteOnly);
+    struct Seen {
+      QString title, directory, selected;
+      QStringList filters;
+      QFileDialog::FileMode mode;
+      QFileDialog::AcceptMode accept;
+      bool confirms;
+    } seen{};
+    auto inspect = [&seen](bool accept, const QString& name) {
+      QTimer::singleShot(0, [&seen, accept, name] {
+        auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!d) return;
+        seen = {d->windowTitle(), QDir(d->directory()).absolutePath(), d->selectedFiles().value(0),
+                d->nameFilters(), d->fileMode(), d->acceptMode(), !d->testOption(QFileDialog::DontConfirmOverwrite)};
+        if (accept) {
+          d->selectFile(name);
+          static_cast<QDialog*>(d)->accept();
+        } else {
+          d->reject();
+        }
+      });
+    };
+    inspect(true, folder.filePath(QStringLiteral("in.csv")));
+    QCOMPARE(dialogs.showOpenDialog(w_.get(), kCsvFilter, folder.path() + QLatin1Char('/')),
+             folder.filePath(QStringLiteral("in.csv")));
+    QCOMPARE(seen.title, QStringLiteral("ファイルを開く"));
+    QCOMPARE(seen.filters, QStringList{QStringLiteral("CSVファイル(*.csv)")});
+    QCOMPARE(seen.directory, QDir(folder.path()).absolutePath());
+    QCOMPARE(seen.mode, QFileDialog::ExistingFile);
+    QCOMPARE(seen.accept, QFileDialog::AcceptOpen);
+
+    inspect(false, {});
+    QCOMPARE(dialogs.showSaveDialog(w_.get(), kCsvFilter, folder.path(), kDefaultOutputName), QString());
+    QCOMPARE(seen.title, QStringLiteral("ファイルを保存する"));
+    QCOMPARE(seen.filters, QStringList{QStringLiteral("CSVファイル(*.csv)")});
+    QCOMPARE(seen.selected, folder.filePath(QStringLiteral("Output.csv")));
+    QCOMPARE(seen.accept, QFileDialog::AcceptSave);
+    QVERIFY(seen.confirms);
+    guard_ = std::make_unique<ModalGuard>();
+  }
+};
+
+QTEST_MAIN(CalculationTest)
+#include "calculation_test.moc"
