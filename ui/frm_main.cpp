@@ -391,7 +391,6 @@ void frmMain::setBatchRunning(bool running) {
 
 void frmMain::cmdExecAll_Click() {
   if (batchRunning_) return;
-#ifdef VELMORA_HAVE_BATCH
   riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
   // The run reads these copies; the boxes stay editable meanwhile.
   const std::array<std::string, 4> common = {Utf8(txtC1), Utf8(txtC2), Utf8(txtC3), Utf8(txtC4)};
@@ -426,9 +425,6 @@ void frmMain::cmdExecAll_Click() {
   setBatchRunning(true);
   RunBatchCommand(command, settings_, table_, reporter, &yield);
   setBatchRunning(false);
-#else
-  reporter_->error("一括計算はこのビルドに含まれていません");
-#endif
 }
 
 void frmMain::cmdSelInFile_Click() {
