@@ -98,8 +98,12 @@ bool ResultFile::Create(const fs::path& output) {
   static unsigned counter = 0;
   const auto seed = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = "." + target.filename().string() + ".velmora-" + std::to_string(::getpid()) + "-" +
-                             std::to_string((seed + ++counter * 7919ULL) % 1000000007ULL);
+    std::string name(".");
+    name += target.filename().string();
+    name += ".velmora-";
+    name += std::to_string(::getpid());
+    name += '-';
+    name += std::to_string((seed + ++counter * 7919ULL) % 1000000007ULL);
     const fs::path candidate = folder / name;
     fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) {

@@ -94,7 +94,7 @@ TEST_F(CliTest, FailuresPrintTheirMessageAndExitNonZero) {
     std::string arguments, message;
   };
   const Case cases[] = {
-      {Data("households_seven.csv") + " old.csv", "2" + std::string(msg::kLineFormatInvalid)},
+      {Data("households_seven.csv") + " old.csv", std::string("2").append(msg::kLineFormatInvalid)},
       {"--interest-rate abc " + Data("households.csv") + " old.csv", msg::kCommonSettingsInvalid},
       {"--without-risk-premium --markup-rate 0 " + Data("households.csv") + " old.csv", msg::kMarkupRateZero},
       {"--gap-table none.txt " + Data("households.csv") + " old.csv", msg::kGapTableUnreadable},
