@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once at -O0 and once at -O3
-# -march=native, so that the pinned results hold at both.
+# -march=native, so that the pinned results hold at both, and once under
+# AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -20,3 +21,11 @@ echo "== -O0 build"
 build_and_test build/o0 -DCMAKE_BUILD_TYPE=Debug
 echo "== -O3 -march=native build"
 build_and_test build/native -DCMAKE_BUILD_TYPE=Release -DVELMORA_NATIVE=ON -DVELMORA_BUILD_UI=OFF
+echo "== address and undefined-behaviour sanitizer build"
+# Any finding ends the program with an error, in the tests and in the
+# programs they start; leaks count as findings.
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+build_and_test build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 $sanitizers" \
+  -DCMAKE_EXE_LINKER_FLAGS="$sanitizers"
