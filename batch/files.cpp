@@ -44,10 +44,15 @@ InputFile::~InputFile() {
 }
 
 bool InputFile::Open(const fs::path& path) {
-  source_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // The batch reads its input twice (check, then run), which only a regular
+  // file allows: a pipe would be empty the second time. Opening without
+  // blocking keeps a named pipe without a writer from hanging the program.
+  source_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source_.fd < 0) return false;
   struct stat st {};
-  if (::fstat(source_.fd, &st) == 0 && S_ISREG(st.st_mode)) bytesTotal_ = static_cast<std::uint64_t>(st.st_size);
+  if (::fstat(source_.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  bytesTotal_ = static_cast<std::uint64_t>(st.st_size);
+  ::fcntl(source_.fd, F_SETFL, ::fcntl(source_.fd, F_GETFL) & ~O_NONBLOCK);
   // The stream counts what it reads, for progress.
   cookie_io_functions_t functions{};
   functions.read = ReadSource;

@@ -19,10 +19,11 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile();
 
+  // False unless the path names a regular file that can be opened.
   bool Open(const std::filesystem::path& path);
   std::FILE* stream() const { return stream_; }
   std::uint64_t bytesRead() const { return source_.bytesRead; }
-  std::uint64_t bytesTotal() const { return bytesTotal_; }  // 0 when not a regular file
+  std::uint64_t bytesTotal() const { return bytesTotal_; }
 
   struct Source {
     int fd = -1;

@@ -183,7 +183,10 @@ TEST_F(BatchTest, InputFileChecks) {
 TEST_F(BatchTest, InputThatCannotBeReadEndsTheCheckAndTheRun) {
   const int descriptors = OpenDescriptors();
   const fs::path out = dir.Write("out.csv", "old");
-  for (const fs::path& in : {dir.path() / "missing.csv", dir.path()}) {
+  // A named pipe without a writer must not hang, and could not be read twice.
+  const fs::path pipe = dir.path() / "pipe";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const fs::path& in : {dir.path() / "missing.csv", dir.path(), pipe}) {
     RecordingReporter r;
     EXPECT_FALSE(CheckBatchFiles(in, out, Mode::WithRiskPremium, r)) << in;
     EXPECT_EQ(MessagesOf(r), One(msg::kInputUnreadable)) << in;
@@ -193,7 +196,7 @@ TEST_F(BatchTest, InputThatCannotBeReadEndsTheCheckAndTheRun) {
     EXPECT_EQ(MessagesOf(run), One(msg::kInputUnreadable)) << in;
   }
   EXPECT_EQ(ReadAll(out), "old");
-  EXPECT_EQ(Others(dir.path(), {"out.csv"}), std::vector<std::string>{});
+  EXPECT_EQ(Others(dir.path(), {"out.csv", "pipe"}), std::vector<std::string>{});
   EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
