@@ -36,9 +36,10 @@ constexpr const char* kUsage =
     "\n"
     "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
     "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
-    "終了コード / exit status: 0 成功 success, 1 計算の失敗 failure, 2 引数の誤り usage error,\n"
-    "                          130 中断 interrupted (Ctrl+C; 以前の出力ファイルはそのまま\n"
-    "                          the earlier output file is left as it was)\n";
+    "終了コード / exit status: 0 成功 success, 1 失敗 failure, 2 引数の誤り usage error,\n"
+    "  128+シグナル番号 中断 / 128 + signal number when interrupted (Ctrl+C: 130, SIGTERM: 143).\n"
+    "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
+    "On failure or interruption any earlier output file is left as it was.\n";
 
 class StderrReporter : public Reporter {
  public:
@@ -52,8 +53,8 @@ class StderrReporter : public Reporter {
   }
 };
 
-volatile std::sig_atomic_t interrupted = 0;
-void OnInterrupt(int) { interrupted = 1; }
+volatile std::sig_atomic_t interrupted = 0;  // the signal's number
+void OnInterrupt(int signal) { interrupted = signal; }
 
 // Ctrl+C stops the run after the current line; the earlier output stays.
 class InterruptProgress : public BatchProgress {
@@ -156,7 +157,7 @@ int main(int argc, char** argv) {
     case BatchOutcome::Completed:
       return 0;
     case BatchOutcome::Cancelled:
-      return 130;
+      return 128 + interrupted;
     case BatchOutcome::Failed:
       break;
   }

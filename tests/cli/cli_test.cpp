@@ -1,6 +1,14 @@
 // velmora-batch run as a program: files in, files and messages out.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -160,6 +168,42 @@ TEST_F(CliTest, FileSizeLimitIsAWriteFailureThatKeepsTheOldOutput) {
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
   EXPECT_EQ(files, 2u);  // no temporary file left
+}
+
+TEST_F(CliTest, TerminationKeepsTheOldOutput) {
+  std::string lines = "h\r\n";
+  for (int i = 0; i < 600000; ++i) lines += "9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321\r\n";
+  const fs::path in = dir.Write("in.csv", lines);
+  const fs::path out = dir.Write("out.csv", "old");
+  const std::string tool = kTool.string(), inText = in.string(), outText = out.string();
+  char* argv[] = {const_cast<char*>(tool.c_str()), const_cast<char*>(inText.c_str()),
+                  const_cast<char*>(outText.c_str()), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, tool.c_str(), &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ::kill(pid, SIGTERM);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) {
+    // The machine outran the signal: then the run must be whole.
+    const std::string result = ReadAll(out);
+    EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 600001);
+  } else {
+    // Stopped by the tool (128 + SIGTERM), or by the signal itself before the
+    // tool set its handler: either way the old output stays, with no
+    // temporary file beside it.
+    EXPECT_TRUE((WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGTERM) ||
+                (WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM))
+        << raw;
+    EXPECT_EQ(ReadAll(out), "old");
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
+    EXPECT_EQ(files, 2u);
+  }
 }
 
 }  // namespace
