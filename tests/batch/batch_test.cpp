@@ -4,10 +4,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <locale>
 #include <string>
 #include <vector>
 
@@ -259,6 +261,24 @@ TEST_F(BatchTest, PreviousResultFileAsInput) {
   ASSERT_EQ(Run(second, third, Mode::WithoutRiskPremium, r), BatchOutcome::Completed);
   EXPECT_EQ(ReadAll(third), ReadAll(second));
   EXPECT_TRUE(r.messages.empty());
+}
+
+// A locale with a decimal comma, for the C++ and (where installed) the C layer.
+struct CommaPoint : std::numpunct<char> {
+  char do_decimal_point() const override { return ','; }
+  char do_thousands_sep() const override { return '.'; }
+  std::string do_grouping() const override { return "\3"; }
+};
+
+TEST_F(BatchTest, FilesUseAPointWhateverTheLocale) {
+  const std::locale saved = std::locale::global(std::locale(std::locale::classic(), new CommaPoint));
+  const bool cLocale = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+  const std::string got = Results(kDefault + "\r\n1.5E+01,2e-1,5,0.25,3,7.5,25,1\r\n", Mode::WithRiskPremium);
+  std::setlocale(LC_NUMERIC, "C");
+  std::locale::global(saved);
+  EXPECT_EQ(got, kDefault + "," + kDefaultMode1 + "\r\n" +
+                     "1.5E+01,2e-1,5,0.25,3,7.5,25,1,0.1913964,1.1932,0.7657354,0.0006491115\r\n")
+      << (cLocale ? "with" : "without") << " a C locale with a decimal comma";
 }
 
 TEST_F(BatchTest, OnlyAHeaderGivesOnlyTheHeader) {
