@@ -1,8 +1,32 @@
 #include "line_reader.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace velmora {
+namespace {
+
+// Index of the first CR or LF in [from, to), or `to`. Batch files are mostly
+// short lines, so eight bytes are tested at a time before the exact byte is
+// looked for.
+std::size_t FindTerminator(const char* base, std::size_t from, std::size_t to) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+  std::size_t i = from;
+  for (; i + 8 <= to; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, base + i, 8);
+    const std::uint64_t lf = word ^ (kOnes * '\n');
+    const std::uint64_t cr = word ^ (kOnes * '\r');
+    if ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs) break;
+  }
+  for (; i < to; ++i) {
+    if (base[i] == '\n' || base[i] == '\r') return i;
+  }
+  return to;
+}
+
+}  // namespace
 
 // Moves the unread bytes to the front, grows the buffer when a line fills it,
 // and reads more. False when nothing more can come.
@@ -37,14 +61,13 @@ bool LineReader::Next(std::string_view& line) {
   std::size_t scanned = begin_;
   for (;;) {
     const char* base = buffer_.data();
-    for (std::size_t i = scanned; i < end_; ++i) {
+    const std::size_t i = FindTerminator(base, scanned, end_);
+    if (i < end_) {
       const char c = base[i];
-      if (c == '\n' || c == '\r') {
-        line = std::string_view(base + begin_, i - begin_);
-        begin_ = i + 1;
-        skipLineFeed_ = c == '\r';
-        return true;
-      }
+      line = std::string_view(base + begin_, i - begin_);
+      begin_ = i + 1;
+      skipLineFeed_ = c == '\r';
+      return true;
     }
     const std::size_t consumed = begin_;
     scanned = end_;
