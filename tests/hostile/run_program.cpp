@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -36,6 +37,22 @@ int OpenDescriptors() {
   int n = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
   return n - 1;  // the iterator's own
+}
+
+std::optional<unsigned> UnprivilegedUser() {
+  if (::geteuid() != 0) return std::nullopt;
+  return 65534u;
+}
+
+std::vector<std::string> OpenFilesUnder(const fs::path& folder) {
+  std::vector<std::string> open;
+  const std::string prefix = folder.string() + "/";
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    const std::string target = fs::read_symlink(e.path(), ec).string();
+    if (!ec && target.compare(0, prefix.size(), prefix) == 0) open.push_back(target);
+  }
+  return open;
 }
 
 RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args, const RunOptions& options) {
@@ -77,6 +94,10 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       struct rlimit limit {};
       limit.rlim_cur = limit.rlim_max = *options.fileSizeLimit;
       ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (options.userId) {
+      if (::setgroups(0, nullptr) != 0 || ::setgid(*options.userId) != 0 || ::setuid(*options.userId) != 0)
+        ::_exit(126);
     }
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);

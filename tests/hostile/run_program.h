@@ -20,6 +20,9 @@ struct RunOptions {
   std::filesystem::path standardInput = "/dev/null";
   // ...or these bytes through a pipe, closed after them (at most 64 KiB).
   std::optional<std::string> standardInputBytes;
+  // Run the child as this user and group, without supplementary groups (a
+  // test running as root needs it to meet file permissions at all).
+  std::optional<unsigned> userId;
   // A signal sent after this long, if the child is still running.
   std::optional<std::chrono::milliseconds> signalAfter;
   int signal = 0;
@@ -37,6 +40,10 @@ struct RunResult {
 RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                      const RunOptions& options = {});
 
+// The user a permission test runs the program as: none (this one) unless
+// this is root, then "nobody".
+std::optional<unsigned> UnprivilegedUser();
+
 // Whole file as bytes; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
 
@@ -45,5 +52,8 @@ std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
 
 // Number of open descriptors of this process.
 int OpenDescriptors();
+
+// Files under `folder` that this process holds open.
+std::vector<std::string> OpenFilesUnder(const std::filesystem::path& folder);
 
 }  // namespace velmora::test
