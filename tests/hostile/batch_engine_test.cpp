@@ -72,6 +72,21 @@ TEST_F(BatchEngine, InputReplacedByAFolderBetweenCheckAndRun) {
   EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
 }
 
+TEST_F(BatchEngine, InputShortenedBetweenCheckAndRun) {
+  const fs::path input = Input(3);
+  const fs::path output = dir.path() / "out.csv";
+  ASSERT_TRUE(CheckBatchFiles(input, output, Mode::WithRiskPremium, reporter));
+  // Lines too short for the check now: the run still writes twelve fields each.
+  dir.Write("in.csv", "header\r\n1\r\n\r\n1,2,3");
+  EXPECT_EQ(Run(input, output), BatchOutcome::Completed);
+  EXPECT_TRUE(reporter.messages.empty());
+  const auto lines = ResultLines(ReadFile(output));
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "1,,,,,,,,,,,");
+  EXPECT_EQ(lines[1], ",,,,,,,,,,,");
+  EXPECT_EQ(lines[2], "1,2,3,,,,,,,,,");
+}
+
 // Cancels after a given number of lines.
 class StopAfter : public BatchProgress {
  public:

@@ -247,6 +247,22 @@ TEST_F(BatchTool, FileSizeLimitReachedMidRun) {
   EXPECT_EQ(ResultLines(ReadFile(output)).size(), 20000u);
 }
 
+TEST_F(BatchTool, OutputThatNamesTheInputUnderAnotherName) {
+  const std::string bytes = std::string("h\r\n") + kGoodLine + "\r\n";
+  const auto input = dir.Write("in.csv", bytes);
+  fs::create_symlink(input, dir.path() / "link.csv");
+  fs::create_hard_link(input, dir.path() / "hard.csv");
+  fs::create_directory(dir.path() / "sub");
+  const char* kSame = "入力ファイルと出力ファイルが同じです";
+  for (const fs::path& output : {dir.path() / "link.csv", dir.path() / "hard.csv", dir.path() / "sub" / ".." / "in.csv"}) {
+    SCOPED_TRACE(output.string());
+    ExpectCleanFailure(Run({input, output}), kSame);
+    EXPECT_EQ(ReadFile(input), bytes) << "the input was overwritten";
+  }
+  EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"hard.csv", "in.csv", "link.csv", "sub"}));
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "link.csv"));
+}
+
 TEST_F(BatchTool, GarbageSettings) {
   const auto input = dir.Write("in.csv", std::string("h\r\n") + kGoodLine + "\r\n");
   const fs::path output = EarlierOutput();
