@@ -240,6 +240,10 @@ TEST_F(BatchTool, FileSizeLimitReachedMidRun) {
   limited.fileSizeLimit = 256 * 1024;
   ExpectCleanFailure(Run({input, output}, limited), kOutputUnwritable);
   ExpectEarlierKept(output, {"in.csv", "out.csv"});
+  // A limit below the header: the header itself cannot be written.
+  limited.fileSizeLimit = 100;
+  ExpectCleanFailure(Run({input, output}, limited), kOutputUnwritable);
+  ExpectEarlierKept(output, {"in.csv", "out.csv"});
 
   // The same run without the limit writes more than the limit allows.
   ExpectSuccess(Run({input, output}));
