@@ -103,12 +103,13 @@ bool ResultFile::Create(const fs::path& output) {
   static unsigned counter = 0;
   const auto seed = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name(".");
-    name += target.filename().string();
-    name += ".velmora-";
+    // Not derived from the output's name: a name near the 255-byte limit
+    // would leave no room for a suffix.
+    std::string name(".velmora-");
     name += std::to_string(::getpid());
     name += '-';
     name += std::to_string((seed + ++counter * 7919ULL) % 1000000007ULL);
+    name += ".tmp";
     const fs::path candidate = folder / name;
     fd_ = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ >= 0) {

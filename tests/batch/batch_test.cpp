@@ -305,6 +305,17 @@ TEST_F(BatchTest, ExistingOutputIsReplacedWholeWithItsPermissions) {
   EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
 }
 
+TEST_F(BatchTest, OutputNamesUpToTheLongestAreWritten) {
+  const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
+  std::string kanji;
+  for (int i = 0; i < 83; ++i) kanji += "\xe7\xb5\x90";  // three bytes each in UTF-8
+  for (const std::string& name : {std::string(251, 'a') + ".csv", kanji + ".csv"}) {
+    RecordingReporter r;
+    EXPECT_EQ(Run(in, dir.path() / name, Mode::WithRiskPremium, r), BatchOutcome::Completed) << name.size();
+    EXPECT_EQ(ReadAll(dir.path() / name), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+  }
+}
+
 TEST_F(BatchTest, SymbolicLinkOutputIsReplacedAtItsTarget) {
   const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
   fs::create_directory(dir.path() / "real");
