@@ -95,6 +95,11 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       limit.rlim_cur = limit.rlim_max = *options.fileSizeLimit;
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.addressSpaceLimit) {
+      struct rlimit limit {};
+      limit.rlim_cur = limit.rlim_max = *options.addressSpaceLimit;
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     if (options.userId) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(*options.userId) != 0 || ::setuid(*options.userId) != 0)
         ::_exit(126);

@@ -12,6 +12,8 @@ struct RunOptions {
   // RLIMIT_FSIZE for the child, in bytes (SIGXFSZ ignored, so writes fail
   // with EFBIG instead of killing it).
   std::optional<unsigned long long> fileSizeLimit;
+  // RLIMIT_AS for the child, in bytes: memory runs out at this size.
+  std::optional<unsigned long long> addressSpaceLimit;
   // The child is killed after this long, and the run counts as a hang.
   std::chrono::milliseconds timeout{20000};
   // Extra "NAME=value" entries on top of the inherited environment.
