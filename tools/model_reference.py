@@ -62,7 +62,7 @@ def delay_from_gap(gap, h):
     LF = f32(div(1.0, 0.206 - share))
     DWM = f32(div(22.0 * h["HD"] + 8.0 * h["GD"], T))
     DD = f32(((LF + f32(1.38)) / 2.0) * div(gv, DWM))
-    return finite(T, share, LF, DWM, DD), DD
+    return finite(T, share, LF, DWM, DD), (gv, LF, DWM, DD)
 
 
 def without_risk_premium(h, R):
@@ -92,8 +92,8 @@ def without_risk_premium(h, R):
     G = f32((1.0 - R) * UG + R * IG) if IG > 0.0 else f32((1.0 - R) * UG)
     if not finite(DR, T, L, per, UDT, UAT, IDT, IAT, UG, IG, G):
         return False, None
-    ok, DD = delay_from_gap(G, h)
-    return ok, (0.0, 0.0, 0.0, DD) if ok else None
+    ok, delay = delay_from_gap(G, h)
+    return ok, (DR, T, UDT, UAT, IDT, IAT, UG, IG, G) + delay if ok else None
 
 
 def with_risk_premium(h, DP, IR, MR):
@@ -116,14 +116,18 @@ def with_risk_premium(h, DP, IR, MR):
     G = f32(DT - AT)
     if not finite(T, PV, L, life, DEP, DR, UC, cost, unc, PF, WTP, OC, DT, AT, G):
         return False, None
-    ok, DD = delay_from_gap(G, h)
-    return ok, (PF, WTP, OC, DD) if ok else None
+    ok, delay = delay_from_gap(G, h)
+    return ok, (UC, T, DEP, DR, PF, WTP, OC, DT, AT, G) + delay if ok else None
 
 
 def main():
     rng = random.Random(20261207)
     fields = ["HD", "GD", "FA", "AI", "LA", "GV", "HP", "C"]  # record order
-    print("# mode HD GD FA AI LA GV HP C | R DP IR MR | ok PF WTP OC DD  (single bits, hex)")
+    print("# single bits in hex: mode HD GD FA AI LA GV HP C R DP IR MR ok, then when ok the named quantities:")
+    print("#   mode 0: DamageRatio TotalDamage UninsuredDamageTerm UninsuredAssetTerm InsuredDamageTerm")
+    print("#           InsuredAssetTerm UninsuredGap InsuredGap Gap GapValue LiquidityFactor DamageWeightedMean DelayDamage")
+    print("#   mode 1: UserCost (double bits) TotalDamage DepreciationRate DamageRatio PreferenceFactor")
+    print("#           WillingnessToPay OptimalCoverage DamageTerm AssetTerm Gap GapValue LiquidityFactor DamageWeightedMean DelayDamage")
     for i in range(1200):
         scale = rng.choice([1.0, 10.0, 100.0])
         h = {k: f32(round(rng.uniform(-0.1, 1.0) * scale * rng.uniform(0, 30), 3)) for k in fields}
@@ -138,7 +142,11 @@ def main():
             ok, res = with_risk_premium(h, s[1], s[2], s[3])
         cols = [str(mode)] + ["%08x" % bits(h[k]) for k in fields] + ["%08x" % bits(x) for x in s]
         cols.append("1" if ok else "0")
-        cols += ["%08x" % bits(x) for x in (res if ok else (0.0, 0.0, 0.0, 0.0))]
+        if ok and mode == 1:
+            cols.append("%016x" % struct.unpack("Q", struct.pack("d", res[0]))[0])
+            res = res[1:]
+        if ok:
+            cols += ["%08x" % bits(x) for x in res]
         print(" ".join(cols))
 
 
