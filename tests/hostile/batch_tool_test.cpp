@@ -283,6 +283,36 @@ TEST_F(BatchTool, FileSizeLimitReachedMidRun) {
   EXPECT_EQ(ResultLines(ReadFile(output)).size(), 20000u);
 }
 
+// The tool reads the input twice: once to check it, once to compute it. The
+// test stops the tool while the check holds the input open and nothing else
+// (the run would hold its temporary result too), deletes the input, and lets
+// the tool go on.
+TEST_F(BatchTool, InputDeletedBetweenCheckAndRun) {
+  const fs::path input = dir.path() / "in.csv";
+  {
+    std::ofstream f(input, std::ios::binary);
+    f << "header\r\n";
+    for (int i = 0; i < 1000000; ++i) f << kGoodLine << "\r\n";
+  }
+  const fs::path output = EarlierOutput();
+  bool deleted = false;
+  RunOptions options;
+  options.whileRunning = [&](int pid) {
+    if (deleted || OpenFilesUnder(dir.path(), pid) != std::vector<std::string>{input.string()}) return;
+    ::kill(pid, SIGSTOP);
+    // Stopped: look again, the run may have begun in between.
+    if (OpenFilesUnder(dir.path(), pid) == std::vector<std::string>{input.string()}) {
+      fs::remove(input);
+      deleted = true;
+    }
+    ::kill(pid, SIGCONT);
+  };
+  const RunResult r = Run({input, output}, options);
+  ASSERT_TRUE(deleted) << "the check was never seen holding the input";
+  ExpectCleanFailure(r, kInputUnreadable);
+  ExpectEarlierKept(output, {"out.csv"});
+}
+
 TEST_F(BatchTool, OutputThatNamesTheInputUnderAnotherName) {
   const std::string bytes = std::string("h\r\n") + kGoodLine + "\r\n";
   const auto input = dir.Write("in.csv", bytes);

@@ -44,16 +44,20 @@ std::optional<unsigned> UnprivilegedUser() {
   return 65534u;
 }
 
-std::vector<std::string> OpenFilesUnder(const fs::path& folder) {
+std::vector<std::string> OpenFilesUnder(const fs::path& folder, int pid) {
   std::vector<std::string> open;
   const std::string prefix = folder.string() + "/";
-  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code ec;
-    const std::string target = fs::read_symlink(e.path(), ec).string();
-    if (!ec && target.compare(0, prefix.size(), prefix) == 0) open.push_back(target);
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+    std::error_code linkError;
+    const std::string target = fs::read_symlink(e.path(), linkError).string();
+    if (!linkError && target.compare(0, prefix.size(), prefix) == 0) open.push_back(target);
   }
+  std::sort(open.begin(), open.end());
   return open;
 }
+
+std::vector<std::string> OpenFilesUnder(const fs::path& folder) { return OpenFilesUnder(folder, ::getpid()); }
 
 RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args, const RunOptions& options) {
   RunResult result;
@@ -124,7 +128,8 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       result.hung = true;
       break;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (options.whileRunning) options.whileRunning(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.whileRunning ? 1 : 5));
   }
   if (pipeFds[0] >= 0) ::close(pipeFds[0]);
   if (!result.hung) {

@@ -2,6 +2,7 @@
 // Runs a program of the project as a user would, and tells how it ended.
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,8 @@ struct RunOptions {
   // A signal sent after this long, if the child is still running.
   std::optional<std::chrono::milliseconds> signalAfter;
   int signal = 0;
+  // Called about every millisecond with the child's process id while it runs.
+  std::function<void(int pid)> whileRunning;
 };
 
 struct RunResult {
@@ -51,6 +54,9 @@ std::string ReadFile(const std::filesystem::path& path);
 
 // Names in a folder, sorted.
 std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
+
+// Files under `folder` that process `pid` holds open.
+std::vector<std::string> OpenFilesUnder(const std::filesystem::path& folder, int pid);
 
 // Number of open descriptors of this process.
 int OpenDescriptors();
