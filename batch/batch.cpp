@@ -75,19 +75,24 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
     return false;
   }
   LineReader reader(file.stream());
-  std::string_view line;
-  if (!reader.Next(line)) {
+  // The header is never read, so it may be of any length.
+  if (!reader.Skip()) {
     reporter.error(reader.failed() ? msg::kInputUnreadable : msg::kInputFormatInvalid);
     return false;
   }
   const std::size_t minimum = MinimumFields(mode);
   std::uint64_t lineNumber = 1;
+  std::string_view line;
   while (reader.Next(line)) {
     ++lineNumber;
     if (CountFields(line, minimum) < minimum) {
       reporter.error(std::to_string(lineNumber) + msg::kLineFormatInvalid);
       return false;
     }
+  }
+  if (reader.tooLong()) {  // far longer than any household: not this file's format
+    reporter.error(std::to_string(lineNumber + 1) + msg::kLineFormatInvalid);
+    return false;
   }
   if (reader.failed()) {
     reporter.error(msg::kInputUnreadable);
@@ -127,7 +132,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   std::uint64_t lines = 0;
   const bool withPremium = mode == Mode::WithRiskPremium;
 
-  if (reader.Next(line)) {  // the header, unread
+  if (reader.Skip()) {  // the header, unread
     while (reader.Next(line)) {
       const std::size_t held = SplitEight(line, fields);
       const std::size_t echoSize = static_cast<std::size_t>(fields[held - 1].data() + fields[held - 1].size() - line.data());

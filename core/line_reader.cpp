@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 namespace velmora {
 namespace {
@@ -37,7 +38,14 @@ bool LineReader::Fill() {
     end_ -= begin_;
     begin_ = 0;
   }
-  if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
+  if (end_ == buffer_.size()) {
+    try {
+      buffer_.resize(buffer_.size() * 2);
+    } catch (const std::bad_alloc&) {
+      tooLong_ = true;  // the line does not fit in memory: refused like any over-long line
+      return false;
+    }
+  }
   const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
   end_ += got;
   if (got == 0) {
@@ -51,13 +59,39 @@ bool LineReader::Fill() {
   return true;
 }
 
-bool LineReader::Next(std::string_view& line) {
-  if (error_) return false;
-  if (skipLineFeed_) {
-    if (begin_ == end_) Fill();
-    if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
-    skipLineFeed_ = false;
+void LineReader::SkipLineFeed() {
+  if (!skipLineFeed_) return;
+  if (begin_ == end_) Fill();
+  if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
+  skipLineFeed_ = false;
+}
+
+bool LineReader::Skip() {
+  if (failed()) return false;
+  SkipLineFeed();
+  bool any = false;
+  for (;;) {
+    // A heading may be gigabytes long: the library's search is the fastest
+    // pass over it, and each search here runs once per chunk.
+    const char* base = buffer_.data();
+    const void* lf = std::memchr(base + begin_, '\n', end_ - begin_);
+    const std::size_t lfAt = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : end_;
+    const void* cr = std::memchr(base + begin_, '\r', lfAt - begin_);
+    const std::size_t i = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : lfAt;
+    if (i < end_) {
+      skipLineFeed_ = buffer_[i] == '\r';
+      begin_ = i + 1;
+      return true;
+    }
+    any = any || begin_ < end_;
+    begin_ = end_ = 0;  // nothing of this line is kept
+    if (!Fill()) return !error_ && any;
   }
+}
+
+bool LineReader::Next(std::string_view& line) {
+  if (failed()) return false;
+  SkipLineFeed();
   std::size_t scanned = begin_;
   for (;;) {
     const char* base = buffer_.data();
@@ -69,10 +103,14 @@ bool LineReader::Next(std::string_view& line) {
       skipLineFeed_ = c == '\r';
       return true;
     }
+    if (end_ - begin_ > maxLine_) {
+      tooLong_ = true;
+      return false;
+    }
     const std::size_t consumed = begin_;
     scanned = end_;
     if (!Fill()) {
-      if (error_) return false;
+      if (failed()) return false;
       if (begin_ == end_) return false;
       line = std::string_view(buffer_.data() + begin_, end_ - begin_);
       begin_ = end_;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -8,26 +9,40 @@ namespace velmora {
 // Reads a text file line by line as bytes, whatever its code page. A line ends
 // at CR LF, at a lone CR or at a lone LF; a final terminator adds no line, so
 // "a\r\n" is one line and "a\r\n\r\n" is two (the second empty). Memory holds
-// one line at a time, however long the file.
+// one line at a time, however long the file, and never more than `maxLine`
+// bytes of it: a longer line is no household and no table entry, and holding
+// it could exhaust memory.
 class LineReader {
  public:
-  explicit LineReader(std::FILE* file) : file_(file), buffer_(kChunk) {}
+  static constexpr std::size_t kMaxLine = std::size_t{128} << 20;
+
+  explicit LineReader(std::FILE* file, std::size_t maxLine = kMaxLine)
+      : file_(file), maxLine_(maxLine), buffer_(kChunk) {}
 
   // The next line without its terminator, valid until the next call. False at
-  // the end of the file or on a read error (then failed() is true).
+  // the end of the file, on a read error and for a line longer than `maxLine`
+  // (then failed() is true).
   bool Next(std::string_view& line);
-  bool failed() const { return error_; }
+  // Passes over the next line, whatever its length, without holding it (a
+  // heading that is never read). False when there is no line.
+  bool Skip();
+  bool failed() const { return error_ || tooLong_; }
+  // The last Next() met a line longer than it may hold.
+  bool tooLong() const { return tooLong_; }
 
  private:
   static constexpr std::size_t kChunk = 1 << 16;
   bool Fill();
+  void SkipLineFeed();
 
   std::FILE* file_;
+  std::size_t maxLine_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;
   std::size_t end_ = 0;
   bool eof_ = false;
   bool error_ = false;
+  bool tooLong_ = false;
   bool skipLineFeed_ = false;  // the last line ended at a CR; a LF right after it belongs to it
 };
 

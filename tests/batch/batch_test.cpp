@@ -15,6 +15,7 @@
 
 #include "batch/batch.h"
 #include "batch/messages.h"
+#include "core/line_reader.h"
 #include "core/messages.h"
 #include "test_support.h"
 
@@ -292,6 +293,28 @@ TEST_F(BatchTest, LinesLongerThanEveryBuffer) {
   for (std::size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>('0' + i / 4096 % 10);
   EXPECT_EQ(Results(seven + "," + big + ",tail\r\n" + seven + "\r\n", Mode::WithoutRiskPremium),
             seven + "," + big + ",,,," + kDefaultMode0 + "\r\n" + seven + ",,,,," + kDefaultMode0 + "\r\n");
+}
+
+// Lines far longer than any household: a header of any length is passed
+// over; a data line beyond the reader's limit fails the check with its
+// number instead of exhausting memory. Sparse files keep this cheap.
+TEST_F(BatchTest, HugeHeaderIsSkippedHugeDataLineFailsTheCheck) {
+  const fs::path out = dir.path() / "out.csv";
+  const fs::path hugeHeader = dir.Write("header.csv", "");
+  fs::resize_file(hugeHeader, LineReader::kMaxLine + (1 << 20));
+  {
+    std::ofstream(hugeHeader, std::ios::binary | std::ios::app) << "\r\n" << kDefault << "\r\n";
+  }
+  RecordingReporter r;
+  ASSERT_EQ(Run(hugeHeader, out, Mode::WithRiskPremium, r), BatchOutcome::Completed);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+
+  const fs::path hugeLine = dir.Write("line.csv", "header\r\n" + kDefault + "\r\n");
+  fs::resize_file(hugeLine, LineReader::kMaxLine + (1 << 20));
+  RecordingReporter r2;
+  EXPECT_FALSE(CheckBatchFiles(hugeLine, out, Mode::WithRiskPremium, r2));
+  EXPECT_EQ(MessagesOf(r2), One(LineMessage(3)));
 }
 
 TEST_F(BatchTest, ExistingOutputIsReplacedWholeWithItsPermissions) {

@@ -88,6 +88,12 @@ TEST_F(GapTableLoad, EmptyLineBeforeTheEndFailsOneFinalTerminatorDoesNot) {
   EXPECT_TRUE(Load("h\r\n0.1,1"));
 }
 
+TEST_F(GapTableLoad, EndlessFileFailsInsteadOfExhaustingMemory) {
+  // A heading that never ends: read up to the line limit, then refused.
+  EXPECT_FALSE(LoadGapTable("/dev/zero", table, reporter));
+  ExpectOneMessage();
+}
+
 TEST_F(GapTableLoad, LoneCarriageReturnsAndLineFeedsEndLines) {
   ASSERT_TRUE(Load("h\n0.1,1\n0.2,2\n"));
   ASSERT_TRUE(Load("h\r0.3,3\r0.4,4\r"));

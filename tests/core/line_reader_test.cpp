@@ -53,6 +53,76 @@ TEST(LineReader, LinesLongerThanTheBufferAndSplitTerminators) {
   EXPECT_EQ(Lines(many), expected);
 }
 
+// A file in a temporary file, read back by the test.
+struct TempStream {
+  explicit TempStream(const std::string& bytes) : file(std::tmpfile()) {
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::rewind(file);
+  }
+  ~TempStream() { std::fclose(file); }
+  std::FILE* file;
+};
+
+TEST(LineReader, LinesBeyondTheLimitAreRefusedNotHeld) {
+  const std::string big(200000, 'x');
+  {
+    TempStream f("short\r\n" + big + "\r\nnever read\r\n");
+    LineReader reader(f.file, 100000);
+    std::string_view line;
+    ASSERT_TRUE(reader.Next(line));
+    EXPECT_EQ(line, "short");
+    EXPECT_FALSE(reader.Next(line));
+    EXPECT_TRUE(reader.tooLong());
+    EXPECT_TRUE(reader.failed());
+    EXPECT_FALSE(reader.Next(line)) << "a refused line ends the reading";
+  }
+  {
+    TempStream f(big);  // the last line, without a terminator
+    LineReader reader(f.file, 100000);
+    std::string_view line;
+    EXPECT_FALSE(reader.Next(line));
+    EXPECT_TRUE(reader.tooLong());
+  }
+  {
+    TempStream f(big);  // exactly at the limit is still a line
+    LineReader reader(f.file, big.size());
+    std::string_view line;
+    ASSERT_TRUE(reader.Next(line));
+    EXPECT_EQ(line.size(), big.size());
+  }
+}
+
+TEST(LineReader, SkipPassesOverAHeadingOfAnyLength) {
+  const std::string big(300000, 'h');
+  for (const std::string_view end : {"\r\n", "\r", "\n"}) {
+    TempStream f(big + std::string(end) + "\nnext\r\n");
+    LineReader reader(f.file, 1000);
+    ASSERT_TRUE(reader.Skip());
+    std::string_view line;
+    if (end != "\r") {  // after a lone CR the LF belongs to the skipped line
+      ASSERT_TRUE(reader.Next(line));
+      EXPECT_EQ(line, "");
+    }
+    ASSERT_TRUE(reader.Next(line));
+    EXPECT_EQ(line, "next");
+    EXPECT_FALSE(reader.Next(line));
+    EXPECT_FALSE(reader.failed());
+  }
+  {
+    TempStream f(big);  // a heading alone, without a terminator
+    LineReader reader(f.file, 1000);
+    EXPECT_TRUE(reader.Skip());
+    EXPECT_FALSE(reader.Skip());
+    EXPECT_FALSE(reader.failed());
+  }
+  {
+    TempStream f("");
+    LineReader reader(f.file);
+    EXPECT_FALSE(reader.Skip());
+    EXPECT_FALSE(reader.failed());
+  }
+}
+
 TEST(LineReader, ReadErrorIsReported) {
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen("/", "rb"), &std::fclose);
   ASSERT_TRUE(f);
