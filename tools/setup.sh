@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
   xvfb xdotool imagemagick
+  time
   clang libclang-rt-14-dev
 )
 
