@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
-  xvfb xdotool imagemagick
+  xvfb xdotool imagemagick x11-utils
   time
   clang libclang-rt-14-dev
 )
