@@ -22,6 +22,20 @@ bool ConvertAll(const std::array<std::string_view, N>& texts, std::size_t count,
   return ok;
 }
 
+// The window and the CSV give the values in one order (income before
+// assets); the record keeps its own, so every value is stored by name.
+// Consumption only when the mode reads it.
+void StoreHousehold(const float* v, bool withConsumption, HouseholdInput& h) {
+  h.HouseDamage = v[0];
+  h.GoodsDamage = v[1];
+  h.AnnualIncome = v[2];
+  h.FinancialAssets = v[3];
+  h.LandAssets = v[4];
+  h.GoodsValue = v[5];
+  h.HousePrice = v[6];
+  if (withConsumption) h.Consumption = v[7];
+}
+
 }  // namespace
 
 bool CheckCommonSettings(const CommonSettingTexts& texts, Mode mode, CommonSettings& settings,
@@ -60,14 +74,7 @@ bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdIn
     reporter.error(msg::kInputValuesInvalid);
     return false;
   }
-  h.HouseDamage = v[0];
-  h.GoodsDamage = v[1];
-  h.AnnualIncome = v[2];
-  h.FinancialAssets = v[3];
-  h.LandAssets = v[4];
-  h.GoodsValue = v[5];
-  h.HousePrice = v[6];
-  if (withPremium) h.Consumption = v[7];
+  StoreHousehold(v.data(), withPremium, h);
   if (SumIsZero(h.HousePrice, h.GoodsValue)) {
     reporter.error(msg::kAssetSumZero);
     return false;
@@ -86,14 +93,7 @@ bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, Hous
   for (std::size_t i = 0; i < count; ++i) {
     if (!TextToNumber(fields[i], v[i])) return false;
   }
-  h.HouseDamage = v[0];
-  h.GoodsDamage = v[1];
-  h.AnnualIncome = v[2];
-  h.FinancialAssets = v[3];
-  h.LandAssets = v[4];
-  h.GoodsValue = v[5];
-  h.HousePrice = v[6];
-  if (count == 8) h.Consumption = v[7];
+  StoreHousehold(v, count == 8, h);
   return !SumIsZero(h.GoodsValue, h.HousePrice) && !SumIsZero(h.FinancialAssets, h.AnnualIncome);
 }
 
