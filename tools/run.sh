@@ -3,6 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF >/dev/null
 cmake --build build/release -j"$(nproc)"
 exec build/release/bin/velmora "$@"
