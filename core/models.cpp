@@ -128,13 +128,10 @@ bool ComputeWithoutRiskPremium(const HouseholdInput& h, const CommonSettings& s,
   const bool finite = AllFinite(t.DamageRatio, t.TotalDamage, t.LiquidAssets, damagePerLiquid, t.UninsuredDamageTerm,
                                 t.UninsuredAssetTerm, t.InsuredDamageTerm, t.InsuredAssetTerm, t.UninsuredGap,
                                 t.InsuredGap, t.Gap);
-  // 8.
-  ModelResult out = result;
-  const bool delayed = finite && DelayFromGap(t.Gap, h, table, out, &t.Delay);
+  // 8. DelayFromGap writes DelayDamage only when it succeeds.
+  const bool delayed = finite && DelayFromGap(t.Gap, h, table, result, &t.Delay);
   if (trace) *trace = t;
-  if (!delayed) return false;
-  result.DelayDamage = out.DelayDamage;
-  return true;
+  return delayed;
 }
 
 bool ComputeWithRiskPremium(const HouseholdInput& h, const CommonSettings& s, const GapTable& table,
@@ -176,15 +173,14 @@ bool ComputeWithRiskPremium(const HouseholdInput& h, const CommonSettings& s, co
   const bool finite = AllFinite(t.TotalDamage, t.PropertyValue, t.LiquidAssets, weightedLife, t.DepreciationRate,
                                 t.DamageRatio, t.UserCost, costShare, uncovered, t.PreferenceFactor, t.WillingnessToPay,
                                 t.OptimalCoverage, t.DamageTerm, t.AssetTerm, t.Gap);
-  // 11.
-  ModelResult out = result;
-  const bool delayed = finite && DelayFromGap(t.Gap, h, table, out, &t.Delay);
+  // 11. DelayFromGap writes DelayDamage only when it succeeds; the other
+  // three follow it, so a failure writes nothing.
+  const bool delayed = finite && DelayFromGap(t.Gap, h, table, result, &t.Delay);
   if (trace) *trace = t;
   if (!delayed) return false;
   result.PreferenceFactor = t.PreferenceFactor;
   result.WillingnessToPay = t.WillingnessToPay;
   result.OptimalCoverage = t.OptimalCoverage;
-  result.DelayDamage = out.DelayDamage;
   return true;
 }
 
