@@ -78,7 +78,8 @@ int UsageError(const std::string& what) {
 
 int main(int argc, char** argv) {
   BatchCommand command;
-  std::string texts[4] = {"0.610", "0.025", "0.040", "3.140"};
+  std::string texts[4];
+  for (int k = 0; k < 4; ++k) texts[k] = kDefaultCommonSettingTexts[static_cast<std::size_t>(k)];
   std::vector<std::string> files;
   bool tableGiven = false;
 

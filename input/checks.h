@@ -14,6 +14,9 @@ namespace velmora {
 // markup rate.
 using CommonSettingTexts = std::array<std::string_view, 4>;
 
+// The model's default settings, as the boxes and the command line start.
+inline constexpr CommonSettingTexts kDefaultCommonSettingTexts = {"0.610", "0.025", "0.040", "3.140"};
+
 // Texts of txtU2..txtU9: house damage, goods damage, annual income, financial
 // assets, land assets, goods value, house price, consumption.
 using HouseholdTexts = std::array<std::string_view, 8>;

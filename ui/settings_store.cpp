@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include "input/checks.h"
+
 namespace velmora {
 namespace {
 
@@ -12,10 +14,10 @@ const QString kGroup = QStringLiteral("Setting");
 }  // namespace
 
 const std::array<SettingsStore::Key, 12> SettingsStore::kKeys = {{
-    {"txtC1", "0.610"},
-    {"txtC2", "0.025"},
-    {"txtC3", "0.040"},
-    {"txtC4", "3.140"},
+    {"txtC1", kDefaultCommonSettingTexts[0].data()},
+    {"txtC2", kDefaultCommonSettingTexts[1].data()},
+    {"txtC3", kDefaultCommonSettingTexts[2].data()},
+    {"txtC4", kDefaultCommonSettingTexts[3].data()},
     {"txtU2", "9.725"},
     {"txtU3", "7.380"},
     {"txtU4", "4.810"},
