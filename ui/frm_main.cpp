@@ -302,11 +302,15 @@ void frmMain::setTabOrder() {
 
 QString frmMain::decimalSeparator() const { return txtC1->locale().decimalPoint(); }
 
-QString frmMain::defaultText(const char*, const char* text) const {
+QString frmMain::defaultText(const char* text) const {
   // The defaults are numbers: shown with the separator the boxes read.
   QString shown = QString::fromLatin1(text);
   shown.replace(QLatin1Char('.'), decimalSeparator());
   return shown;
+}
+
+std::array<std::string, 4> frmMain::commonSettingTexts() const {
+  return {Utf8(txtC1), Utf8(txtC2), Utf8(txtC3), Utf8(txtC4)};
 }
 
 QLineEdit* frmMain::settingBox(const char* key) const {
@@ -315,7 +319,7 @@ QLineEdit* frmMain::settingBox(const char* key) const {
 
 void frmMain::LoadSettings() {
   for (const auto& key : SettingsStore::kKeys) {
-    settingBox(key.name)->setText(store_.get(QString::fromLatin1(key.name), defaultText(key.name, key.defaultText)));
+    settingBox(key.name)->setText(store_.get(QString::fromLatin1(key.name), defaultText(key.defaultText)));
   }
 }
 
@@ -339,7 +343,7 @@ void frmMain::cmdExec_Click() {
   if (!LoadGapTable(FilePath(appFolder_ + QLatin1String(kGapTableFileName)), table_, *reporter_)) return;
 
   const std::string sep = decimalSeparator().toStdString();
-  const std::array<std::string, 4> common = {Utf8(txtC1), Utf8(txtC2), Utf8(txtC3), Utf8(txtC4)};
+  const std::array<std::string, 4> common = commonSettingTexts();
   const CommonSettingTexts commonTexts = {common[0], common[1], common[2], common[3]};
   if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, *reporter_, sep)) return;
 
@@ -393,7 +397,7 @@ void frmMain::cmdExecAll_Click() {
   if (batchRunning_) return;
   riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
   // The run reads these copies; the boxes stay editable meanwhile.
-  const std::array<std::string, 4> common = {Utf8(txtC1), Utf8(txtC2), Utf8(txtC3), Utf8(txtC4)};
+  const std::array<std::string, 4> common = commonSettingTexts();
   const std::string sep = decimalSeparator().toStdString();
   BatchCommand command;
   command.input = FilePath(txtInFile->text());

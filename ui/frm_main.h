@@ -1,7 +1,9 @@
 #pragma once
 #include <QMainWindow>
 #include <QString>
+#include <array>
 #include <memory>
+#include <string>
 
 #include "core/gap_table.h"
 #include "core/records.h"
@@ -63,7 +65,9 @@ class frmMain : public QMainWindow {
   void buildMenus();
   void setTabOrder();
   QString decimalSeparator() const;
-  QString defaultText(const char* key, const char* text) const;
+  QString defaultText(const char* text) const;
+  // The texts of txtC1..txtC4, owned for one command.
+  std::array<std::string, 4> commonSettingTexts() const;
   QLineEdit* settingBox(const char* key) const;
   void setBatchRunning(bool running);
 
