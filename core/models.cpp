@@ -160,8 +160,10 @@ bool ComputeWithRiskPremium(const HouseholdInput& h, const CommonSettings& s, co
   // 7. Bounded below by 0 after rounding; no upper bound.
   const double uncovered =
       (t.UserCost * (MR - 1.0)) / ((D(t.DamageRatio) * MR) * (1.0 - D(t.PreferenceFactor)));
-  t.OptimalCoverage = Single(1.0 - uncovered);
-  if (t.OptimalCoverage < 0.0f) t.OptimalCoverage = 0.0f;
+  // A raw value beyond the single range has overflowed, whichever its sign:
+  // the bound to 0 applies to finite values only.
+  const float rawCoverage = Single(1.0 - uncovered);
+  t.OptimalCoverage = rawCoverage < 0.0f && Finite(rawCoverage) ? 0.0f : rawCoverage;
 
   // 8.-10.
   const double T = D(t.TotalDamage);

@@ -325,6 +325,19 @@ TEST(Models, NonFiniteQuantitiesAnswerFalseAndWriteNothing) {
   h = DefaultHousehold();
   h.HouseDamage = h.GoodsDamage = 0.0f;
   EXPECT_FALSE(ComputeWithRiskPremium(h, DefaultSettings(), table, r));
+
+  // The raw coverage overflowing on the negative side is no coverage of 0:
+  // a subnormal damage ratio, and an interest rate of 1e38.
+  h = DefaultHousehold();
+  h.HouseDamage = 1e-40f;
+  h.GoodsDamage = 0.0f;
+  WithRiskPremiumTrace t;
+  EXPECT_FALSE(ComputeWithRiskPremium(h, DefaultSettings(), table, r, &t));
+  EXPECT_TRUE(std::isinf(t.OptimalCoverage) && t.OptimalCoverage < 0.0f);
+  h = HouseholdInput{3.0f, 0.0f, 5.0f, 5.0f, 0.0f, 10.0f, 10.0f, 1.0f};
+  CommonSettings s = DefaultSettings();
+  s.InterestRate = 1e38f;
+  EXPECT_FALSE(ComputeWithRiskPremium(h, s, table, r));
 }
 
 }  // namespace
