@@ -125,6 +125,9 @@ TEST(GapLookup, BoundsAndKeys) {
   EXPECT_EQ(GapLookup(table, -0.25f), -2.0f);
   EXPECT_EQ(GapLookup(table, 0.4233122f), 4.0f);
   EXPECT_EQ(GapLookup(table, -2.7456140518188477f), -27.0f);
+  // The single 0.35 lies just below the half: x 10 in double is 3.4999999,
+  // while a single product would round up to 3.5 and read key 4.
+  EXPECT_EQ(GapLookup(table, 0.35f), 3.0f);
   EXPECT_EQ(GapLookup(table, std::numeric_limits<float>::quiet_NaN()), 0.0f);
   EXPECT_EQ(GapLookup(table, std::numeric_limits<float>::infinity()), 0.0f);
 }
