@@ -1,23 +1,30 @@
 // The window, offscreen, against a garbage settings store and hostile batch
-// files, and the window program itself started on such a store.
+// files, and the window program itself: started on such a store, ended by
+// signals, and driven under a virtual X server through a file-size limit.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDialog>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
-#include "run_program.h"
+#include "../ui/modal_guard.h"
 #include "hostile_support.h"
+#include "run_program.h"
 #include "test_support.h"
 #include "ui/frm_main.h"
 
@@ -43,24 +50,6 @@ QPushButton* Button(QWidget& w, const char* name) { return w.findChild<QPushButt
 constexpr const char* kBoxes[] = {"txtC1", "txtC2", "txtC3", "txtC4", "txtU2", "txtU3",
                                   "txtU4", "txtU5", "txtU6", "txtU7", "txtU8", "txtU9"};
 
-// A modal box would stop an offscreen test for ever: close any that appears.
-class ModalGuard {
- public:
-  ModalGuard() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (QWidget* w = QApplication::activeModalWidget()) {
-        ++seen;
-        w->close();
-      }
-    });
-    timer_.start(50);
-  }
-  int seen = 0;
-
- private:
-  QTimer timer_;
-};
-
 // After one individual calculation: either one error message and nothing
 // shown, or no message and every result box "-" or a "0.000" number.
 void ExpectCleanCalculation(frmMain& window, RecordingReporter& reporter) {
@@ -80,7 +69,9 @@ void ExpectCleanCalculation(frmMain& window, RecordingReporter& reporter) {
 
 class Window : public ::testing::Test {
  protected:
-  void TearDown() override { EXPECT_EQ(guard.seen, 0) << "a modal box appeared"; }
+  void TearDown() override {
+    EXPECT_TRUE(guard.seen.isEmpty()) << "a modal box appeared: " << guard.seen.join(QLatin1Char(',')).toStdString();
+  }
   RecordingReporter reporter;
   ModalGuard guard;
 };
