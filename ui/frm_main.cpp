@@ -318,14 +318,24 @@ QLineEdit* frmMain::settingBox(const char* key) const {
 }
 
 void frmMain::LoadSettings() {
+  QStringList keys;
+  QStringList defaults;
   for (const auto& key : SettingsStore::kKeys) {
-    settingBox(key.name)->setText(store_.get(QString::fromLatin1(key.name), defaultText(key.defaultText)));
+    keys << QString::fromLatin1(key.name);
+    defaults << defaultText(key.defaultText);
   }
+  const QStringList texts = store_.get(keys, defaults);
+  for (qsizetype i = 0; i < keys.size(); ++i) settingBox(SettingsStore::kKeys[i].name)->setText(texts[i]);
 }
 
 void frmMain::SaveSettings() {
-  for (const auto& key : SettingsStore::kKeys) store_.save(QString::fromLatin1(key.name), settingBox(key.name)->text());
-  store_.flush();
+  QStringList keys;
+  QStringList texts;
+  for (const auto& key : SettingsStore::kKeys) {
+    keys << QString::fromLatin1(key.name);
+    texts << settingBox(key.name)->text();
+  }
+  store_.save(keys, texts);
 }
 
 void frmMain::chkRP_Click() {
