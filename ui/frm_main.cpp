@@ -24,6 +24,7 @@
 #include "core/number_text.h"
 #include "input/checks.h"
 #include "ui/app_folder.h"
+#include "ui/deferred_reporter.h"
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
 #include "ui/text_box.h"
@@ -438,28 +439,17 @@ void frmMain::cmdExecAll_Click() {
   command.decimalSeparator = sep;
   command.gapTableFile = FilePath(appFolder_ + QLatin1String(kGapTableFileName));
 
-  // Once the window has been closed nobody is there to read a message.
-  class UnlessClosed : public Reporter {
-   public:
-    UnlessClosed(Reporter& target, const bool& closed) : target_(target), closed_(closed) {}
-    void error(std::string_view m) override {
-      if (!closed_) target_.error(m);
-    }
-    void info(std::string_view m) override {
-      if (!closed_) target_.info(m);
-    }
-
-   private:
-    Reporter& target_;
-    const bool& closed_;
-  } reporter(*reporter_, closeRequested_);
-
+  // The command's messages wait until the window is no longer busy: no
+  // message box under the busy cursor and the progress bar.
+  DeferredReporter messages;
   batchYields_ = 0;
   closeRequested_ = false;
   BatchYield yield(*this);
   setBatchRunning(true);
-  RunBatchCommand(command, settings_, table_, reporter, &yield);
+  RunBatchCommand(command, settings_, table_, messages, &yield);
   setBatchRunning(false);
+  // Once the window has been closed nobody is there to read them.
+  messages.passOn(*reporter_, [this] { return !closeRequested_; });
 }
 
 void frmMain::cmdSelInFile_Click() {
@@ -487,8 +477,9 @@ void frmMain::menuExit_Click() { close(); }
 void frmMain::closeEvent(QCloseEvent* event) {
   SaveSettings();
   // A running batch stops after its current line and keeps the earlier
-  // output; its handler then returns into a closed window and ends quietly.
-  if (batchRunning_) closeRequested_ = true;
+  // output; its handler then returns into a closed window and ends quietly,
+  // as does one still showing its messages.
+  closeRequested_ = true;
   event->accept();
 }
 
