@@ -1,17 +1,37 @@
 // The Velmora window program: one window, and the program ends with it.
+#include <signal.h>
+
 #include <QApplication>
 
+#include "ui/ending_signals.h"
 #include "ui/frm_main.h"
 #include "ui/japanese_font.h"
+#include "ui/qt_translations.h"
 
 int main(int argc, char* argv[]) {
-  QApplication app(argc, argv);
-  QApplication::setOrganizationName(QStringLiteral("Velmora"));
-  QApplication::setApplicationName(QStringLiteral("Velmora"));
-  // Message boxes and file dialogs are windows of their own: give them the
-  // Japanese face as well.
-  QApplication::setFont(velmora::JapaneseFont());
-  velmora::frmMain window;
-  window.show();
-  return app.exec();
+  // Before anything writes a file.
+  velmora::IgnoreFileSizeSignal();
+  int status = 0;
+  int endedBy = 0;
+  {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+    // Message boxes and file dialogs are windows of their own: give them the
+    // Japanese face as well, and Qt's own texts in them in Japanese.
+    QApplication::setFont(velmora::JapaneseFont());
+    velmora::InstallQtJapanese();
+    velmora::frmMain window;
+    velmora::EndingSignals ending;
+    window.show();
+    status = app.exec();
+    endedBy = ending.received();
+  }
+  // Ended by a signal: the window has closed as on any close; now end as the
+  // signal asked, so that whoever sent it sees the program ended by it.
+  if (endedBy != 0) {
+    ::signal(endedBy, SIG_DFL);
+    ::raise(endedBy);
+  }
+  return status;
 }

@@ -7,6 +7,9 @@ namespace velmora {
 
 inline const QString kCsvFilter = QStringLiteral("CSVファイル(*.csv)");
 inline const QString kDefaultOutputName = QStringLiteral("Output.csv");
+// Shown when a name to save under lies in a folder that does not exist (%1).
+inline const QString kFolderNotFound =
+    QStringLiteral("%1\nフォルダーが見つかりません。\n正しいフォルダー名が入力されているかを確認してください。");
 
 // The two file dialogs of the batch frame. Each answers a full path, or the
 // empty text when the user cancels. Tests answer them with a stand-in.
@@ -16,7 +19,8 @@ class FileDialogs {
   // An existing file in an existing folder, starting in `folder`.
   virtual QString showOpenDialog(QWidget* owner, const QString& filter, const QString& folder) = 0;
   // A name in an existing folder, starting in `folder` with `defaultName`
-  // filled in; asks before an existing file is chosen.
+  // filled in; asks before an existing file is chosen, and refuses a name in
+  // a folder that does not exist.
   virtual QString showSaveDialog(QWidget* owner, const QString& filter, const QString& folder,
                                  const QString& defaultName) = 0;
 };

@@ -24,8 +24,10 @@
 #include "core/number_text.h"
 #include "input/checks.h"
 #include "ui/app_folder.h"
+#include "ui/deferred_reporter.h"
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
+#include "ui/text_box.h"
 #include "ui/wrap_label.h"
 
 // The icon lives in this static library: register its resources before use.
@@ -45,8 +47,8 @@ QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(t
 
 enum class BoxKind { Numeric, Result, File };
 
-QLineEdit* MakeBox(QWidget* parent, const char* name, BoxKind kind, const QRect& geometry) {
-  auto* box = new QLineEdit(parent);
+TextBox* MakeBox(QWidget* parent, const char* name, BoxKind kind, const QRect& geometry) {
+  auto* box = new TextBox(parent);
   box->setObjectName(QString::fromLatin1(name));
   box->setGeometry(geometry);
   switch (kind) {
@@ -93,6 +95,13 @@ std::string Utf8(const QLineEdit* box) { return box->text().toStdString(); }
 
 std::filesystem::path FilePath(const QString& text) {
   return std::filesystem::path(QFile::encodeName(text).toStdString());
+}
+
+// What a screen reader calls a box: its item label without the closing colon.
+QString ItemName(const QLabel& label) {
+  QString name = label.text();
+  if (name.endsWith(QChar(0xFF1A))) name.chop(1);  // ：
+  return name;
 }
 
 }  // namespace
@@ -267,6 +276,19 @@ void frmMain::buildControls() {
   MakeLabel(Frame2, "Label30", QStringLiteral("（百万円）"), left, Tw(3600, 4605, 1215, 255));
   cmdExec = MakeButton(Frame2, "cmdExec", QStringLiteral("個別計算(&A)"), Tw(3360, 4920, 1455, 375));
 
+  // Each box is known by its item label, not by its frame's caption.
+  const std::pair<const char*, QLineEdit*> items[] = {
+      {"Label1", txtC1},  {"Label2", txtC2},  {"Label3", txtC3},  {"Label4", txtC4},
+      {"Label33", txtInFile}, {"Label34", txtOutFile},
+      {"Label6", txtU2},  {"Label7", txtU3},  {"Label8", txtU4},  {"Label32", txtU5},
+      {"Label17", txtU6}, {"Label19", txtU7}, {"Label21", txtU8}, {"Label23", txtU9},
+      {"Label25", txtA1}, {"Label35", txtA2}, {"Label27", txtA3}, {"Label29", txtA4}};
+  for (const auto& [labelName, box] : items) {
+    auto* label = client->findChild<WrapLabel*>(QString::fromLatin1(labelName));
+    label->setBuddy(box);
+    box->setAccessibleName(ItemName(*label));
+  }
+
   // The initial texts equal the defaults; load replaces them at once.
   for (const auto& key : SettingsStore::kKeys) settingBox(key.name)->setText(QString::fromLatin1(key.defaultText));
   // The checked box's pattern, without running its handler.
@@ -318,14 +340,24 @@ QLineEdit* frmMain::settingBox(const char* key) const {
 }
 
 void frmMain::LoadSettings() {
+  QStringList keys;
+  QStringList defaults;
   for (const auto& key : SettingsStore::kKeys) {
-    settingBox(key.name)->setText(store_.get(QString::fromLatin1(key.name), defaultText(key.defaultText)));
+    keys << QString::fromLatin1(key.name);
+    defaults << defaultText(key.defaultText);
   }
+  const QStringList texts = store_.get(keys, defaults);
+  for (qsizetype i = 0; i < keys.size(); ++i) settingBox(SettingsStore::kKeys[i].name)->setText(texts[i]);
 }
 
 void frmMain::SaveSettings() {
-  for (const auto& key : SettingsStore::kKeys) store_.save(QString::fromLatin1(key.name), settingBox(key.name)->text());
-  store_.flush();
+  QStringList keys;
+  QStringList texts;
+  for (const auto& key : SettingsStore::kKeys) {
+    keys << QString::fromLatin1(key.name);
+    texts << settingBox(key.name)->text();
+  }
+  store_.save(keys, texts);
 }
 
 void frmMain::chkRP_Click() {
@@ -361,19 +393,19 @@ void frmMain::cmdExec_Click() {
       reporter_->error(msg::kNotComputable);
       return;
     }
-    txtA1->setText(QStringLiteral("-"));
-    txtA2->setText(QStringLiteral("-"));
-    txtA3->setText(QStringLiteral("-"));
-    txtA4->setText(show(result.DelayDamage));
+    txtA1->showFromStart(QStringLiteral("-"));
+    txtA2->showFromStart(QStringLiteral("-"));
+    txtA3->showFromStart(QStringLiteral("-"));
+    txtA4->showFromStart(show(result.DelayDamage));
   } else {
     if (!ComputeWithRiskPremium(household, settings_, table_, result)) {
       reporter_->error(msg::kNotComputable);
       return;
     }
-    txtA1->setText(show(result.PreferenceFactor));
-    txtA2->setText(show(result.WillingnessToPay));
-    txtA3->setText(show(result.OptimalCoverage));
-    txtA4->setText(show(result.DelayDamage));
+    txtA1->showFromStart(show(result.PreferenceFactor));
+    txtA2->showFromStart(show(result.WillingnessToPay));
+    txtA3->showFromStart(show(result.OptimalCoverage));
+    txtA4->showFromStart(show(result.DelayDamage));
   }
 }
 
@@ -407,28 +439,17 @@ void frmMain::cmdExecAll_Click() {
   command.decimalSeparator = sep;
   command.gapTableFile = FilePath(appFolder_ + QLatin1String(kGapTableFileName));
 
-  // Once the window has been closed nobody is there to read a message.
-  class UnlessClosed : public Reporter {
-   public:
-    UnlessClosed(Reporter& target, const bool& closed) : target_(target), closed_(closed) {}
-    void error(std::string_view m) override {
-      if (!closed_) target_.error(m);
-    }
-    void info(std::string_view m) override {
-      if (!closed_) target_.info(m);
-    }
-
-   private:
-    Reporter& target_;
-    const bool& closed_;
-  } reporter(*reporter_, closeRequested_);
-
+  // The command's messages wait until the window is no longer busy: no
+  // message box under the busy cursor and the progress bar.
+  DeferredReporter messages;
   batchYields_ = 0;
   closeRequested_ = false;
   BatchYield yield(*this);
   setBatchRunning(true);
-  RunBatchCommand(command, settings_, table_, reporter, &yield);
+  RunBatchCommand(command, settings_, table_, messages, &yield);
   setBatchRunning(false);
+  // Once the window has been closed nobody is there to read them.
+  messages.passOn(*reporter_, [this] { return !closeRequested_; });
 }
 
 void frmMain::cmdSelInFile_Click() {
@@ -456,8 +477,9 @@ void frmMain::menuExit_Click() { close(); }
 void frmMain::closeEvent(QCloseEvent* event) {
   SaveSettings();
   // A running batch stops after its current line and keeps the earlier
-  // output; its handler then returns into a closed window and ends quietly.
-  if (batchRunning_) closeRequested_ = true;
+  // output; its handler then returns into a closed window and ends quietly,
+  // as does one still showing its messages.
+  closeRequested_ = true;
   event->accept();
 }
 

@@ -22,6 +22,8 @@ class QPushButton;
 
 namespace velmora {
 
+class TextBox;
+
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
 // a pixel.
 constexpr int Px(int twips) { return twips / 15; }
@@ -110,10 +112,10 @@ class frmMain : public QMainWindow {
   QLineEdit* txtU8 = nullptr;
   QLineEdit* txtU9 = nullptr;
   QFrame* Line1 = nullptr;
-  QLineEdit* txtA1 = nullptr;
-  QLineEdit* txtA2 = nullptr;
-  QLineEdit* txtA3 = nullptr;
-  QLineEdit* txtA4 = nullptr;
+  TextBox* txtA1 = nullptr;
+  TextBox* txtA2 = nullptr;
+  TextBox* txtA3 = nullptr;
+  TextBox* txtA4 = nullptr;
   QPushButton* cmdExec = nullptr;
   QMenu* menuFile = nullptr;
   QAction* menuExit = nullptr;

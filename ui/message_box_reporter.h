@@ -11,7 +11,6 @@ namespace velmora {
 class MessageBoxReporter : public Reporter {
  public:
   explicit MessageBoxReporter(QWidget* owner = nullptr) : owner_(owner) {}
-  void setOwner(QWidget* owner) { owner_ = owner; }
   void error(std::string_view message) override;
   void info(std::string_view message) override;
 

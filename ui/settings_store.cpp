@@ -28,27 +28,44 @@ const std::array<SettingsStore::Key, 12> SettingsStore::kKeys = {{
     {"txtU9", "3.321"},
 }};
 
-QString SettingsStore::get(const QString& key, const QString& defaultText) const {
+QStringList SettingsStore::get(const QStringList& keys, const QStringList& defaultTexts) const {
   QSettings settings(kOrganisation, kApplication);
+  settings.setFallbacksEnabled(false);
   settings.beginGroup(kGroup);
-  if (!settings.contains(key)) return defaultText;
-  return settings.value(key).toString();
+  QStringList texts;
+  for (qsizetype i = 0; i < keys.size(); ++i) {
+    if (!settings.contains(keys[i])) {
+      texts << defaultTexts.value(i);
+      continue;
+    }
+    const QVariant value = settings.value(keys[i]);
+    // A value written by hand with unquoted commas (1,2,3) reads as a list
+    // of its parts: the store holds the text with its commas.
+    texts << (value.typeId() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
+                                                       : value.toString());
+  }
+  return texts;
 }
 
-void SettingsStore::save(const QString& key, const QString& text) {
-  QSettings settings(kOrganisation, kApplication);
-  settings.beginGroup(kGroup);
-  settings.setValue(key, text);
+QString SettingsStore::get(const QString& key, const QString& defaultText) const {
+  return get(QStringList{key}, QStringList{defaultText}).value(0);
 }
+
+void SettingsStore::save(const QStringList& keys, const QStringList& texts) {
+  QSettings settings(kOrganisation, kApplication);
+  settings.setFallbacksEnabled(false);
+  settings.beginGroup(kGroup);
+  for (qsizetype i = 0; i < keys.size(); ++i) settings.setValue(keys[i], texts.value(i));
+  settings.endGroup();
+  settings.sync();
+}
+
+void SettingsStore::save(const QString& key, const QString& text) { save(QStringList{key}, QStringList{text}); }
 
 void SettingsStore::deleteApplication() {
   QSettings settings(kOrganisation, kApplication);
+  settings.setFallbacksEnabled(false);
   settings.clear();
-}
-
-void SettingsStore::flush() {
-  QSettings settings(kOrganisation, kApplication);
-  settings.sync();
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -42,6 +43,7 @@ struct Snapshot {
   bool running = false, progressVisible = false, waitCursor = false;
   bool execEnabled = true, execAllEnabled = true, selInEnabled = true, selOutEnabled = true, resetEnabled = true;
   bool windowResponds = false;
+  QString afterAltKeys;  // txtU2 after Alt+A, Alt+E, Alt+I and Alt+X
 };
 
 }  // namespace
@@ -91,7 +93,7 @@ class BatchWindowTest : public QObject {
     guard_ = std::make_unique<ModalGuard>();
   }
   void cleanup() {
-    QVERIFY2(guard_->seen.isEmpty(), qPrintable(guard_->seen.join(QLatin1Char(','))));
+    if (guard_) QVERIFY2(guard_->seen.isEmpty(), qPrintable(guard_->seen.join(QLatin1Char(','))));
     QVERIFY(!QApplication::overrideCursor());
     w_.reset();
   }
@@ -146,7 +148,14 @@ class BatchWindowTest : public QObject {
     choose(in, out);
     Snapshot during;
     int progressAtEnd = -1;
-    QTimer::singleShot(0, [&] { during = snapshot(); });
+    QTimer::singleShot(0, [&] {
+      during = snapshot();
+      // The access keys of the disabled buttons type nothing either.
+      QLineEdit* u2 = Box(*w_, "txtU2");
+      u2->setFocus();
+      for (Qt::Key key : {Qt::Key_A, Qt::Key_E, Qt::Key_I, Qt::Key_X}) QTest::keyClick(u2, key, Qt::AltModifier);
+      during.afterAltKeys = u2->text();
+    });
     // A second snapshot later on shows the bar moved.
     QTimer::singleShot(60, [&] { progressAtEnd = w_->findChild<QProgressBar*>(QStringLiteral("prgBatch"))->value(); });
     QElapsedTimer clock;
@@ -158,6 +167,7 @@ class BatchWindowTest : public QObject {
     QVERIFY(during.running && during.progressVisible && during.waitCursor);
     QVERIFY(!during.execEnabled && !during.execAllEnabled && !during.selInEnabled && !during.selOutEnabled &&
             !during.resetEnabled);
+    QCOMPARE(during.afterAltKeys, QStringLiteral("9.725"));
     const Snapshot after = snapshot();
     QVERIFY(!after.running && !after.progressVisible && !after.waitCursor);
     QVERIFY(after.execEnabled && after.execAllEnabled && after.selInEnabled && after.selOutEnabled &&
@@ -169,6 +179,50 @@ class BatchWindowTest : public QObject {
     if (elapsed > 200) QVERIFY2(progressAtEnd > 0, qPrintable(QString::number(progressAtEnd)));
     qInfo("batch of 400000 lines from the window: %lld ms, %d yields", elapsed, w_->batchYields());
     QCOMPARE(ReadAll(out).count('\n'), 400001);
+  }
+
+  // No message box of the command appears while the window is busy: the
+  // cursor, the progress bar and the disabled commands are back to normal
+  // first. Here with the program's own message boxes.
+  void messageBoxesComeAfterTheBusyState() {
+    guard_.reset();  // this test answers the boxes itself
+    w_ = std::make_unique<frmMain>(nullptr, dialogs_.get());
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    struct Seen {
+      QString text;
+      QMessageBox::Icon icon;
+      bool busy;
+    };
+    std::vector<Seen> seen;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      const Snapshot s = snapshot();
+      seen.push_back({box->text(), box->icon(),
+                      s.running || s.progressVisible || QApplication::overrideCursor() || !s.execAllEnabled ||
+                          !s.execEnabled || !s.selInEnabled || !s.resetEnabled});
+      box->accept();
+    });
+    answer.start();
+    const QString bad = files_.filePath(QStringLiteral("short.csv"));
+    const QString good = files_.filePath(QStringLiteral("good.csv"));
+    WriteFile(bad, "h\r\n" + kDefaultRow + "\r\n1,2\r\n");
+    WriteFile(good, "h\r\n" + kDefaultRow + "\r\n");
+    choose(bad, files_.filePath(QStringLiteral("busy-out.csv")));
+    QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
+    choose(good, files_.filePath(QStringLiteral("busy-out.csv")));
+    QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
+    answer.stop();
+    QCOMPARE(seen.size(), std::size_t(2));
+    QVERIFY2(seen[0].text.contains(QStringLiteral("3行目")), qPrintable(seen[0].text));
+    QCOMPARE(seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(seen[1].text, kCompleted);
+    QCOMPARE(seen[1].icon, QMessageBox::Information);
+    for (const Seen& s : seen) QVERIFY2(!s.busy, qPrintable(s.text));
+    guard_ = std::make_unique<ModalGuard>();
   }
 
   // Closing the window mid-run: the run stops, the earlier result file stays

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QtTest>
 
@@ -215,6 +216,115 @@ class CalculationTest : public QObject {
       QCOMPARE(call.defaultName, call.save ? QStringLiteral("Output.csv") : QString());
     }
     QVERIFY(!dialogs_->calls[0].save && dialogs_->calls[3].save);
+  }
+
+  // Alt with a key never types into a box: at rest nothing answers Alt+Q,
+  // Alt+X or Alt+I, and Alt+A is the calculation's access key.
+  void altKeysNeverType() {
+    QApplication::setActiveWindow(w_.get());
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    QLineEdit* u2 = Box(*w_, "txtU2");
+    for (const char* name : {"txtU2", "txtC2"}) {
+      QLineEdit* box = Box(*w_, name);
+      box->setFocus();
+      const QString before = box->text();
+      for (Qt::Key key : {Qt::Key_Q, Qt::Key_X, Qt::Key_I, Qt::Key_1}) {
+        QTest::keyClick(box, key, Qt::AltModifier);
+        QTest::keyClick(box, key, Qt::AltModifier | Qt::ShiftModifier);
+      }
+      QCOMPARE(box->text(), before);
+    }
+    u2->setFocus();
+    QTest::keyClick(u2, Qt::Key_A, Qt::AltModifier);
+    QCOMPARE(u2->text(), QStringLiteral("9.725"));
+    QTRY_COMPARE(Results(*w_), (QStringList{"0.394", "1.343", "0.664", "0.000"}));  // an animated click
+    // AltGr still types: X reports it as the group switch, Windows as Ctrl+Alt.
+    u2->clear();
+    QTest::keyClick(u2, '@', Qt::GroupSwitchModifier);
+    QTest::keyClick(u2, '@', Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(u2->text(), QStringLiteral("@@"));
+    QVERIFY(reporter_->messages.empty());
+  }
+
+  // A result wider than its box shows its start, and all of it as the tool
+  // tip; a result that fits has no tool tip.
+  void wideResultShowsItsStart() {
+    Box(*w_, "txtU2")->setText(QStringLiteral("1e30"));
+    exec();
+    QCOMPARE(MessageTexts(*reporter_), QStringList());
+    QLineEdit* wide = Box(*w_, "txtA2");
+    QVERIFY2(wide->text().size() > 30 && wide->text().endsWith(QLatin1String(".000")), qPrintable(wide->text()));
+    QCOMPARE(wide->cursorPosition(), 0);
+    QCOMPARE(wide->toolTip(), wide->text());
+    for (const char* name : {"txtA1", "txtA3", "txtA4"}) {
+      QCOMPARE(Box(*w_, name)->text().size(), 5);
+      QCOMPARE(Box(*w_, name)->toolTip(), QString());
+    }
+    // Shown from the start: the first digit sits at the box's left edge.
+    wide->repaint();
+    const int cursorX = wide->inputMethodQuery(Qt::ImCursorRectangle).toRect().left();
+    QVERIFY2(cursorX < 8, qPrintable(QString::number(cursorX)));
+    Box(*w_, "txtU2")->setText(QStringLiteral("9.725"));
+    exec();
+    QCOMPARE(wide->text(), QStringLiteral("1.343"));
+    QCOMPARE(wide->toolTip(), QString());
+  }
+
+  // The save dialog takes only a name in a folder that exists: another is
+  // refused with a message, and the dialog comes back for a better name.
+  void saveDialogRefusesAMissingFolder() {
+    guard_.reset();  // this test answers the dialogs itself
+    QtFileDialogs dialogs;
+    QTemporaryDir folder;
+    const QString missing = folder.filePath(QStringLiteral("gone/result.csv"));
+    const QString good = folder.filePath(QStringLiteral("result.csv"));
+    QStringList seen;
+    QTimer script;
+    script.setInterval(20);
+    connect(&script, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen << box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+      } else if (auto* d = qobject_cast<QFileDialog*>(modal)) {
+        // Typed into the name box, as a user does.
+        auto* name = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        seen << QStringLiteral("dialog:") + name->text();
+        name->setText(seen.size() == 1 ? missing : good);
+        static_cast<QDialog*>(d)->accept();
+      }
+    });
+    script.start();
+    const QString answer = dialogs.showSaveDialog(w_.get(), kCsvFilter, folder.path(), kDefaultOutputName);
+    script.stop();
+    QCOMPARE(answer, good);
+    const QString message = QStringLiteral("ファイルを保存する|") + kFolderNotFound.arg(folder.filePath(QStringLiteral("gone")));
+    // The second time the name box still holds the name as typed.
+    QCOMPARE(seen, (QStringList{"dialog:Output.csv", message, "dialog:" + missing}));
+    QVERIFY(message.contains(QStringLiteral("フォルダーが見つかりません")));
+
+    // The window closed while the message is up (the program is ending):
+    // nothing chosen, and no dialog again.
+    seen.clear();
+    disconnect(&script, nullptr, nullptr, nullptr);
+    connect(&script, &QTimer::timeout, [&] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        seen << QStringLiteral("message");
+        w_->close();
+        box->accept();
+      } else if (auto* d = qobject_cast<QFileDialog*>(modal)) {
+        seen << QStringLiteral("dialog");
+        if (seen.size() > 3) return d->reject();  // not for ever
+        d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(missing);
+        static_cast<QDialog*>(d)->accept();
+      }
+    });
+    script.start();
+    QCOMPARE(dialogs.showSaveDialog(w_.get(), kCsvFilter, folder.path(), kDefaultOutputName), QString());
+    script.stop();
+    QCOMPARE(seen, (QStringList{"dialog", "message"}));
+    guard_ = std::make_unique<ModalGuard>();
   }
 
   // Qt's dialogs as the program shows them: answered by a timer here.

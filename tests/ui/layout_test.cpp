@@ -1,5 +1,6 @@
 // The window as laid out: every control's place, caption and initial state,
 // the menus, the tab order and the Japanese text.
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -12,6 +13,7 @@
 
 #include "core/messages.h"
 #include "ui/app_folder.h"
+#include "ui/qt_translations.h"
 #include "ui/wrap_label.h"
 #include "ui_fixture.h"
 
@@ -325,6 +327,59 @@ class LayoutTest : public QObject {
     for (auto* button : w.findChildren<QAbstractButton*>()) {
       QVERIFY2(metrics.horizontalAdvance(button->text().remove(QLatin1Char('&'))) < button->width() - 4,
                qPrintable(button->objectName()));
+    }
+  }
+
+  // A screen reader names every box by its own item label (the label left
+  // of it or above it, without the colon), not by its frame's caption.
+  void boxesAreNamedByTheirItemLabels() {
+    frmMain w(&reporter_, &dialogs_);
+    int boxes = 0;
+    for (std::size_t i = 1; i < std::size(kControls); ++i) {
+      const Control& c = kControls[i];
+      if (c.kind != Numeric && c.kind != Result && c.kind != File) continue;
+      ++boxes;
+      const Control& item = kControls[i - 1];
+      QVERIFY2(item.kind == Label || item.kind == RightLabel, c.name);
+      auto* label = w.findChild<QLabel*>(QString::fromLatin1(item.name));
+      QLineEdit* box = Box(w, c.name);
+      QCOMPARE(label->buddy(), box);
+      QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
+      QVERIFY2(a, c.name);
+      QCOMPARE(a->text(QAccessible::Name), QString::fromUtf8(item.text).remove(QChar(0xFF1A)));
+      // Labelled first by its item label, then by its frame.
+      const auto labels = a->relations(QAccessible::Label);
+      QVERIFY2(!labels.isEmpty() && labels[0].first->object() == label, c.name);
+    }
+    QCOMPARE(boxes, 18);
+    QCOMPARE(QAccessible::queryAccessibleInterface(Box(w, "txtU2"))->text(QAccessible::Name),
+             QStringLiteral("家屋被害"));
+  }
+
+  // Qt's own texts (the boxes' context menus, the file dialogs' questions and
+  // buttons) are Japanese too, whatever the locale.
+  void qtOwnTextsAreJapanese() {
+    QVERIFY2(InstallQtJapanese(), "Qt's Japanese translations (qt6-translations-l10n) are not installed");
+    const auto japanese = [](const QString& text) {
+      return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x3040; });
+    };
+    frmMain w(&reporter_, &dialogs_);
+    for (const char* name : {"txtU2", "txtA1", "txtInFile"}) {
+      std::unique_ptr<QMenu> menu(Box(w, name)->createStandardContextMenu());
+      int items = 0;
+      for (QAction* a : menu->actions()) {
+        if (a->isSeparator()) continue;
+        ++items;
+        QVERIFY2(japanese(a->text()), qPrintable(a->text()));
+      }
+      QVERIFY(items >= 2);
+    }
+    for (const QString& text :
+         {QCoreApplication::translate("QFileDialog", "%1 already exists.\nDo you want to replace it?"),
+          QCoreApplication::translate("QFileDialog", "%1\nFile not found.\nPlease verify the correct file name was given."),
+          QCoreApplication::translate("QFileDialog", "File &name:"),
+          QCoreApplication::translate("QPlatformTheme", "Cancel")}) {
+      QVERIFY2(japanese(text), qPrintable(text));
     }
   }
 

@@ -1,5 +1,8 @@
 // The settings store and the window's life: defaults, round trips through a
 // close, the reset menu and the exit menu.
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QtTest>
@@ -24,18 +27,30 @@ QStringList Defaults() {
   return texts;
 }
 
+void WriteText(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(bytes);
+}
+
 }  // namespace
 
 class SettingsTest : public QObject {
   Q_OBJECT
   QTemporaryDir settingsDir_;
+  QTemporaryDir systemDir_;
   RecordingReporter reporter_;
   ScriptedDialogs dialogs_;
+
+  QString storeFile() const { return settingsDir_.filePath(QStringLiteral("Velmora/Velmora.conf")); }
 
  private slots:
   void initTestCase() {
     QVERIFY(settingsDir_.isValid());
+    QVERIFY(systemDir_.isValid());
     UseSettingsFolder(settingsDir_);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::SystemScope, systemDir_.path());
   }
   void init() { ClearStore(); }
   void cleanup() { QVERIFY(reporter_.messages.empty()); }
@@ -54,14 +69,75 @@ class SettingsTest : public QObject {
     store.save(QStringLiteral("txtC1"), QString());
     QCOMPARE(store.get(QStringLiteral("txtC1"), QStringLiteral("d")), QString());
     // Texts that an INI file could take for something else come back as typed.
-    for (const QString& text : {QStringLiteral("1,5"), QStringLiteral("@Invalid()"), QStringLiteral("a=b;c"),
-                                QStringLiteral(" 0.5 "), QStringLiteral("世帯\"年収\""), QStringLiteral("true")}) {
+    for (const QString& text :
+         {QStringLiteral("1,5"), QStringLiteral("@Invalid()"), QStringLiteral("a=b;c"), QStringLiteral(" 0.5 "),
+          QStringLiteral("世帯\"年収\""), QStringLiteral("true"), QStringLiteral("1,2,3"), QStringLiteral(" ,\\, "),
+          QStringLiteral("C:\\data\\1,5.csv"), QStringLiteral("\"1\",2")}) {
       store.save(QStringLiteral("txtU2"), text);
       QCOMPARE(SettingsStore().get(QStringLiteral("txtU2"), QStringLiteral("d")), text);
     }
     store.deleteApplication();
     QCOMPARE(store.get(QStringLiteral("txtU2"), QStringLiteral("d")), QStringLiteral("d"));
     store.deleteApplication();  // nothing stored: still fine
+  }
+
+  // A value written into the store by hand loads as the text it holds, also
+  // one with commas (which the file's format reads as a list).
+  void handWrittenValuesLoadAsStored() {
+    WriteText(storeFile(), "[Setting]\ntxtU7=1,2,3\ntxtU8=\"4,5\"\ntxtU9=6,\ntxtC4=\"7\",8\n");
+    {
+      frmMain w(&reporter_, &dialogs_);
+      QCOMPARE(Texts(w, {"txtU7", "txtU8", "txtU9", "txtC4"}), (QStringList{"1,2,3", "4,5", "6,", "7,8"}));
+      w.SaveSettings();
+    }
+    QCOMPARE(Stored(QStringLiteral("txtU7")).toString(), QStringLiteral("1,2,3"));
+    frmMain again(&reporter_, &dialogs_);
+    QCOMPARE(Texts(again, {"txtU7", "txtU8", "txtU9", "txtC4"}), (QStringList{"1,2,3", "4,5", "6,", "7,8"}));
+  }
+
+  // Only the user's own store counts: a key in an organisation-wide or a
+  // system-wide settings file never stands in for the model's default.
+  void otherStoresNeverStandIn() {
+    const QByteArray stale = "[Setting]\ntxtC1=stale\ntxtU2=stale\ntxtU9=stale\n";
+    const QStringList others = {settingsDir_.filePath(QStringLiteral("Velmora.conf")),
+                                systemDir_.filePath(QStringLiteral("Velmora/Velmora.conf")),
+                                systemDir_.filePath(QStringLiteral("Velmora.conf"))};
+    for (const QString& path : others) WriteText(path, stale);
+    const auto removeOthers = qScopeGuard([&others] {
+      for (const QString& path : others) QFile::remove(path);
+    });
+    frmMain w(&reporter_, &dialogs_);
+    QCOMPARE(SettingBoxTexts(w), Defaults());
+    w.findChild<QAction*>(QStringLiteral("menInitValue"))->trigger();
+    QCOMPARE(SettingBoxTexts(w), Defaults());
+  }
+
+  // One save writes the store once, not once per box.
+  void oneSaveWritesTheStoreOnce() {
+    frmMain w(&reporter_, &dialogs_);
+    w.SaveSettings();  // the store's folder exists from here on
+    for (std::size_t i = 0; i < SettingsStore::kKeys.size(); ++i) {
+      Box(w, SettingsStore::kKeys[i].name)->setText(QString::number(i + 100));
+    }
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    QVERIFY(::inotify_add_watch(watch, QFile::encodeName(QFileInfo(storeFile()).absolutePath()).constData(),
+                                IN_CREATE | IN_MOVED_TO) >= 0);
+    w.SaveSettings();
+    int writes = 0;
+    alignas(inotify_event) char buffer[8192];
+    for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;) {
+      for (char* p = buffer; p < buffer + n;) {
+        const auto* e = reinterpret_cast<const inotify_event*>(p);
+        // Each write of the store puts a new file in its place. (The files
+        // created in between keep inotify from merging these events.)
+        if ((e->mask & IN_MOVED_TO) && e->len > 0 && QByteArray(e->name) == "Velmora.conf") ++writes;
+        p += sizeof(inotify_event) + e->len;
+      }
+    }
+    ::close(watch);
+    QCOMPARE(writes, 1);
+    QCOMPARE(Stored(QStringLiteral("txtU9")).toString(), QStringLiteral("111"));
   }
 
   void firstStartShowsDefaultsAndWritesNothing() {

@@ -2,14 +2,13 @@
 // Helpers shared by the window tests: scripted file dialogs, a guard against
 // modal boxes, settings in a temporary folder.
 #include <QApplication>
-#include <QDialog>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <deque>
 #include <vector>
 
+#include "modal_guard.h"
 #include "test_support.h"
 #include "ui/file_dialogs.h"
 #include "ui/frm_main.h"
@@ -47,30 +46,6 @@ class ScriptedDialogs : public FileDialogs {
     answers.pop_front();
     return a;
   }
-};
-
-// A modal dialog would hang an offscreen test: this closes any that appears
-// and remembers its title, so the test fails instead of waiting forever.
-class ModalGuard {
- public:
-  ModalGuard() {
-    timer_.setInterval(50);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (QWidget* w = QApplication::activeModalWidget()) {
-        seen << w->windowTitle();
-        if (auto* d = qobject_cast<QDialog*>(w)) {
-          d->reject();
-        } else {
-          w->close();
-        }
-      }
-    });
-    timer_.start();
-  }
-  QStringList seen;
-
- private:
-  QTimer timer_;
 };
 
 // Points the per-user settings at a folder of its own (before any QSettings
