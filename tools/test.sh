@@ -59,7 +59,9 @@ build_and_test() {
   fi
   local report=$PWD/$dir/ctest-junit.xml
   rm -f "$report"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --output-junit "$report" || true
+  # One line per test as it ends (the lines for tests that start are left out).
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --output-junit "$report" 2>&1 |
+    grep --line-buffered -v '^ *Start  *[0-9][0-9]*: ' || true
   if [ ! -s "$report" ]; then
     record "$label" "" "" "" "ctest wrote no report"
     return
