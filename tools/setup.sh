@@ -94,7 +94,7 @@ if [ "$(id -u)" -ne 0 ]; then
   fi
 fi
 
-log=build/setup.log
+log=$PWD/build/setup.log
 if ! { mkdir -p build && : >"$log"; } 2>/dev/null; then
   log=$(mktemp "${TMPDIR:-/tmp}/velmora-setup.XXXXXX.log")
 fi
@@ -118,5 +118,5 @@ step() {
 # Another package manager at work (an automatic update) is waited for.
 wait_for_lock=(-o DPkg::Lock::Timeout=300)
 step "updating the package lists" apt-get "${wait_for_lock[@]}" update
-step "installing ${#missing[@]} packages: ${missing[*]}" \
+step "installing ${missing[*]}" \
   apt-get "${wait_for_lock[@]}" install -y --no-install-recommends "${missing[@]}"
