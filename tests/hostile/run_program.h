@@ -60,13 +60,14 @@ std::optional<unsigned> UnprivilegedUser();
 // whatever a test puts in it, is removed at the end.
 class UnprivilegedCopy {
  public:
-  // `probe`: arguments with which the program answers status 0 at once.
+  // `probe`: arguments with which the program ends at once (it is started
+  // once, to see that it can be).
   UnprivilegedCopy(const std::filesystem::path& program, const std::vector<std::string>& probe);
   ~UnprivilegedCopy();
   UnprivilegedCopy(const UnprivilegedCopy&) = delete;
   UnprivilegedCopy& operator=(const UnprivilegedCopy&) = delete;
 
-  // Empty when the copy runs as the unprivileged user; otherwise why it
+  // Empty when the copy starts as the unprivileged user; otherwise why it
   // cannot, for the test to skip with.
   const std::string& unusable() const { return unusable_; }
   const std::filesystem::path& program() const { return program_; }
