@@ -2,14 +2,16 @@
 # Rows per second and peak memory of velmora-batch, in both modes, for 10,000
 # and 1,000,000 generated households.
 #
-#   tools/bench_batch.sh [path/to/velmora-batch]    (default: build/batch-native/bin)
+#   tools/bench_batch.sh [path/to/velmora-batch]    (default: build/bench/bin/velmora-batch)
 #
-# Rows/s counts the whole command: start, gap table, file checks, run.
+# The default is the build that the README's benchmark commands make
+# (Release, -O3 -march=native). Rows/s counts the whole command: start, gap
+# table, file checks, run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tool=${1:-build/batch-native/bin/velmora-batch}
-[[ -x $tool ]] || { echo "no executable at $tool (build it first)" >&2; exit 1; }
-[[ -x /usr/bin/time ]] || { echo "needs /usr/bin/time (GNU time)" >&2; exit 1; }
+tool=${1:-build/bench/bin/velmora-batch}
+[[ -x $tool ]] || { echo "no executable at $tool (build it first: see Benchmarks in README.md)" >&2; exit 1; }
+[[ -x /usr/bin/time ]] || { echo "needs /usr/bin/time (GNU time): tools/setup.sh bench" >&2; exit 1; }
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT

@@ -11,6 +11,7 @@
 # build/fuzz/corpus/, crashes to build/fuzz/artifacts/, logs to build/fuzz/logs/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools/setup.sh fuzz
 
 seconds=${1:-600}
 shift || true

@@ -1,31 +1,115 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once at -O0 and once at -O3
+# Sets up, builds and runs every test, in stages: once at -O0 and once at -O3
 # -march=native, so that the pinned results hold at both, and once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails.
+#
+# Every stage runs, even after one has failed; each ends with one summary line
+# (tests passed, failed and skipped), and the exit status is 1 when any stage
+# failed. A stage's build output goes to its build folder's build.log.
+#
+#   tools/test.sh [stage ...]      (default: every stage: o0 native asan)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh
+tools/setup.sh test
 
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
-build_and_test() {
-  local dir=$1
-  shift
-  cmake -S . -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+# One summary line per stage, in order.
+summary=()
+failed=0
+
+# Records the outcome of a stage: its label, then "passed failed skipped" or
+# a reason it has no counts. A stage with no test run counts as failed.
+record() {
+  local label=$1 passed=${2:-} failures=${3:-} skipped=${4:-} reason=${5:-}
+  local line
+  if [ -n "$reason" ]; then
+    line=$(printf '%-36s FAILED: %s' "$label" "$reason")
+    failed=1
+  else
+    local verdict=ok
+    if [ "$failures" -ne 0 ] || [ "$passed" -eq 0 ]; then
+      verdict=FAILED
+      failed=1
+    fi
+    line=$(printf '%-36s %-6s %4d passed, %d failed, %d skipped' "$label" "$verdict" "$passed" "$failures" "$skipped")
+  fi
+  summary+=("$line")
 }
 
-echo "== -O0 build"
-build_and_test build/o0 -DCMAKE_BUILD_TYPE=Debug
-echo "== -O3 -march=native build"
-build_and_test build/native -DCMAKE_BUILD_TYPE=Release -DVELMORA_NATIVE=ON -DVELMORA_BUILD_UI=OFF
-echo "== address and undefined-behaviour sanitizer build"
-# Any finding ends the program with an error, in the tests and in the
-# programs they start; leaks count as findings.
-export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1
-export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
-sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
-build_and_test build/asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="-O1 $sanitizers" \
-  -DCMAKE_EXE_LINKER_FLAGS="$sanitizers"
+# The number in attribute $1 of the <testsuite ...> element $2.
+junit_count() {
+  sed -n "s/.* $1=\"\\([0-9]*\\)\".*/\\1/p" <<<"$2"
+}
+
+# Configures and builds DIR with the CMake options given, runs its tests
+# through ctest and records the counts from ctest's JUnit report.
+build_and_test() {
+  local label=$1 dir=$2
+  shift 2
+  echo "== $label ($dir)"
+  mkdir -p "$dir"
+  local log=$dir/build.log
+  echo "   building (log: $log)"
+  if ! { cmake -S . -B "$dir" "$@" && cmake --build "$dir" -j"$jobs"; } >"$log" 2>&1; then
+    tail -n 20 "$log" | sed 's/^/   /'
+    record "$label" "" "" "" "build failed, see $log"
+    return
+  fi
+  local report=$PWD/$dir/ctest-junit.xml
+  rm -f "$report"
+  # One line per test as it ends (the lines for tests that start are left out).
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --output-junit "$report" 2>&1 |
+    grep --line-buffered -v '^ *Start  *[0-9][0-9]*: ' || true
+  if [ ! -s "$report" ]; then
+    record "$label" "" "" "" "ctest wrote no report"
+    return
+  fi
+  # <testsuite ... tests="N" failures="F" disabled="D" skipped="S" ...>
+  local suite tests failures skipped disabled
+  suite=$(tr '\n\t' '  ' <"$report" | grep -m1 -o '<testsuite [^>]*>' || true)
+  tests=$(junit_count tests "$suite")
+  failures=$(junit_count failures "$suite")
+  skipped=$(junit_count skipped "$suite")
+  disabled=$(junit_count disabled "$suite")
+  skipped=$((${skipped:-0} + ${disabled:-0}))
+  record "$label" $((${tests:-0} - ${failures:-0} - skipped)) "${failures:-0}" "$skipped"
+}
+
+# The stages, in order. A stage is a function that calls build_and_test (or
+# runs its tests otherwise and calls record once).
+stage_o0() {
+  build_and_test "-O0" build/o0 -DCMAKE_BUILD_TYPE=Debug
+}
+
+stage_native() {
+  build_and_test "-O3 -march=native" build/native -DCMAKE_BUILD_TYPE=Release -DVELMORA_NATIVE=ON \
+    -DVELMORA_BUILD_UI=OFF
+}
+
+stage_asan() {
+  # Any finding ends the program with an error, in the tests and in the
+  # programs they start; leaks count as findings.
+  local sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+  ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    build_and_test "AddressSanitizer + UBSan" build/asan -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS="-O1 $sanitizers" -DCMAKE_EXE_LINKER_FLAGS="$sanitizers"
+}
+
+stages=(o0 native asan)
+if [ "$#" -gt 0 ]; then
+  for stage in "$@"; do
+    declare -F "stage_$stage" >/dev/null || { echo "test: no stage '$stage' (${stages[*]})" >&2; exit 2; }
+  done
+  stages=("$@")
+fi
+
+for stage in "${stages[@]}"; do
+  "stage_$stage"
+done
+
+echo "== summary"
+printf '%s\n' "${summary[@]}"
+exit "$failed"

@@ -57,6 +57,7 @@ inline std::vector<std::string> SplitFields(std::string_view line) {
 // A run that failed cleanly: exit status 1, no signal, no hang, the message
 // on standard error, and nothing from the completion.
 inline void ExpectCleanFailure(const RunResult& r, std::string_view message) {
+  EXPECT_EQ(r.startFailure, "") << "never started";
   EXPECT_FALSE(r.hung) << "hung";
   EXPECT_TRUE(r.exited) << "ended by signal " << r.signal << "\n" << r.err;
   EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -65,6 +66,7 @@ inline void ExpectCleanFailure(const RunResult& r, std::string_view message) {
 }
 
 inline void ExpectSuccess(const RunResult& r) {
+  EXPECT_EQ(r.startFailure, "") << "never started";
   EXPECT_FALSE(r.hung) << "hung";
   EXPECT_TRUE(r.exited) << "ended by signal " << r.signal << "\n" << r.err;
   EXPECT_EQ(r.exitCode, 0) << r.err;

@@ -4,11 +4,14 @@
 #include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -42,6 +45,81 @@ int OpenDescriptors() {
 std::optional<unsigned> UnprivilegedUser() {
   if (::geteuid() != 0) return std::nullopt;
   return 65534u;
+}
+
+namespace {
+
+// Whether others may pass through every folder from the root down to `folder`.
+bool OthersCanEnter(const fs::path& folder) {
+  fs::path walked;
+  for (const auto& part : folder) {
+    walked /= part;
+    struct stat st {};
+    if (::stat(walked.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+UnprivilegedCopy::UnprivilegedCopy(const fs::path& program, const std::vector<std::string>& probe) {
+  const auto user = UnprivilegedUser();
+  const std::string who = user ? "user " + std::to_string(*user) : "this user";
+  std::vector<fs::path> bases;
+  std::error_code ec;
+  const fs::path temp = fs::temp_directory_path(ec);
+  if (!ec) bases.push_back(fs::absolute(temp, ec));
+  for (const char* base : {"/tmp", "/var/tmp", "/dev/shm"}) bases.emplace_back(base);
+  unusable_ = "no temporary folder that " + who + " can enter";
+  for (const auto& base : bases) {
+    if (user && !OthersCanEnter(base)) continue;
+    std::string name = (base / "velmora-unprivileged-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr) continue;
+    folder_ = name;
+    program_ = folder_ / program.filename();
+    const fs::path table = program.parent_path() / "EGapDis.txt";
+    fs::permissions(folder_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec, ec);
+    fs::copy_file(program, program_, ec);
+    fs::permissions(program_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec, ec);
+    if (fs::exists(table)) {
+      fs::copy_file(table, folder_ / table.filename(), ec);
+      fs::permissions(folder_ / table.filename(),
+                      fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
+                      ec);
+    }
+    // Started once: a folder on a noexec mount, or a system where root may
+    // not change its user, shows here and not as a fault of the program.
+    // How the program then ends is for the test to judge.
+    const RunResult r = RunProgram(program_, probe, options());
+    if (r.startFailure.empty()) {
+      unusable_.clear();
+      return;
+    }
+    unusable_ = "cannot run a program in " + base.string() + " as " + who + ": " + r.startFailure;
+    fs::remove_all(folder_, ec);
+    folder_.clear();
+    if (r.startFailure.rfind("changing user", 0) == 0) break;  // no other folder helps
+  }
+}
+
+UnprivilegedCopy::~UnprivilegedCopy() {
+  std::error_code ec;
+  if (!folder_.empty()) fs::remove_all(folder_, ec);
+}
+
+fs::path UnprivilegedCopy::Folder(const std::string& name) const {
+  const fs::path folder = folder_ / name;
+  fs::create_directory(folder);
+  fs::permissions(folder, fs::perms::all);
+  return folder;
+}
+
+RunOptions UnprivilegedCopy::options() const {
+  RunOptions options;
+  options.userId = UnprivilegedUser();
+  return options;
 }
 
 std::vector<std::string> OpenFilesUnder(const fs::path& folder, int pid) {
@@ -87,6 +165,10 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
     if (::write(pipeFds[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return result;
     ::close(pipeFds[1]);
   }
+  // The child reports here which step failed before the program started,
+  // and errno; closed on a successful execve.
+  int reportFds[2] = {-1, -1};
+  if (::pipe2(reportFds, O_CLOEXEC) != 0) return result;
   const pid_t pid = ::fork();
   if (pid == 0) {
     const int in = options.standardInputBytes ? pipeFds[0] : ::open(options.standardInput.c_str(), O_RDONLY);
@@ -104,13 +186,19 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       limit.rlim_cur = limit.rlim_max = *options.addressSpaceLimit;
       ::setrlimit(RLIMIT_AS, &limit);
     }
+    const auto fail = [&](int step, int status) {
+      const int report[2] = {step, errno};
+      [[maybe_unused]] const auto written = ::write(reportFds[1], report, sizeof report);
+      ::_exit(status);
+    };
     if (options.userId) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(*options.userId) != 0 || ::setuid(*options.userId) != 0)
-        ::_exit(126);
+        fail(0, 126);
     }
     ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
+    fail(1, 127);
   }
+  ::close(reportFds[1]);
   const auto start = std::chrono::steady_clock::now();
   bool signalled = false;
   int status = 0;
@@ -132,6 +220,13 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
     std::this_thread::sleep_for(std::chrono::milliseconds(options.whileRunning ? 1 : 5));
   }
   if (pipeFds[0] >= 0) ::close(pipeFds[0]);
+  int report[2] = {0, 0};
+  if (::read(reportFds[0], report, sizeof report) == static_cast<ssize_t>(sizeof report)) {
+    result.startFailure = std::string(report[0] == 0 ? "changing user to " + std::to_string(*options.userId)
+                                                     : "starting " + program.string()) +
+                          ": " + std::strerror(report[1]);
+  }
+  ::close(reportFds[0]);
   if (!result.hung) {
     result.exited = WIFEXITED(status);
     if (result.exited) result.exitCode = WEXITSTATUS(status);

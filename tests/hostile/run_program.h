@@ -15,8 +15,10 @@ struct RunOptions {
   std::optional<unsigned long long> fileSizeLimit;
   // RLIMIT_AS for the child, in bytes: memory runs out at this size.
   std::optional<unsigned long long> addressSpaceLimit;
-  // The child is killed after this long, and the run counts as a hang.
-  std::chrono::milliseconds timeout{20000};
+  // The child is killed after this long, and the run counts as a hang. Far
+  // above what any case takes, even under the sanitizers on a busy machine;
+  // a time limit is no speed test (that is the benchmarks' work).
+  std::chrono::milliseconds timeout{60000};
   // Extra "NAME=value" entries on top of the inherited environment.
   std::vector<std::string> environment;
   // File to connect to standard input (default /dev/null)...
@@ -38,6 +40,9 @@ struct RunResult {
   int exitCode = -1;
   int signal = 0;       // the signal that ended it, when !exited
   bool hung = false;    // killed at the timeout
+  // Why the program never started (changing user or execve failed), with
+  // the system's reason; empty when it ran.
+  std::string startFailure;
   std::string out;
   std::string err;
 };
@@ -48,6 +53,34 @@ RunResult RunProgram(const std::filesystem::path& program, const std::vector<std
 // The user a permission test runs the program as: none (this one) unless
 // this is root, then "nobody".
 std::optional<unsigned> UnprivilegedUser();
+
+// A program and the gap table beside it, copied into a temporary folder that
+// the unprivileged user can enter and run from: the checkout may lie where
+// that user cannot go (root's own home is closed to others). The folder, and
+// whatever a test puts in it, is removed at the end.
+class UnprivilegedCopy {
+ public:
+  // `probe`: arguments with which the program ends at once (it is started
+  // once, to see that it can be).
+  UnprivilegedCopy(const std::filesystem::path& program, const std::vector<std::string>& probe);
+  ~UnprivilegedCopy();
+  UnprivilegedCopy(const UnprivilegedCopy&) = delete;
+  UnprivilegedCopy& operator=(const UnprivilegedCopy&) = delete;
+
+  // Empty when the copy starts as the unprivileged user; otherwise why it
+  // cannot, for the test to skip with.
+  const std::string& unusable() const { return unusable_; }
+  const std::filesystem::path& program() const { return program_; }
+  // A new folder in the copy's, open to everyone, for a test's files.
+  std::filesystem::path Folder(const std::string& name) const;
+  // Runs the copy as the unprivileged user.
+  RunOptions options() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::filesystem::path program_;
+  std::string unusable_;
+};
 
 // Whole file as bytes; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
