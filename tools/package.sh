@@ -33,7 +33,7 @@ cmake --build "$build" -j"$(nproc)"
 
 deb=$(ls "$out"/velmora_*_amd64.deb)
 echo "== $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 
 echo "== lintian"
 lintian --fail-on error --display-info "$deb"
