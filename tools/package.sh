@@ -5,7 +5,8 @@
 # packaged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/setup.sh
+# g++, cmake and Qt; the packaging tools are checked below.
+tools/setup.sh window
 
 # dpkg-dev: dpkg-shlibdeps, dpkg-buildflags; file: CPack's shlibdeps; lintian,
 # desktop-file-utils, appstream: the checks.
