@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/gap_table_search.h"
+#include "core/version.h"
 
 namespace {
 
@@ -30,9 +32,12 @@ constexpr const char* kUsage =
     "  --interest-rate X       利子率 / interest rate                     (既定 default 0.040)\n"
     "  --markup-rate X         マークアップ率 / markup rate               (既定 default 3.140)\n"
     "  --gap-table FILE        ギャップ分布表 / gap-distribution table\n"
-    "                          (既定: 実行ファイルと同じフォルダの EGapDis.txt\n"
-    "                           default: EGapDis.txt beside this program)\n"
+    "                          (既定: 実行ファイルと同じフォルダ、~/.config/Velmora/、\n"
+    "                           ../share/velmora/ の順に EGapDis.txt を探します\n"
+    "                           default: EGapDis.txt beside this program, in ~/.config/Velmora/,\n"
+    "                           then in ../share/velmora/ from this program's folder)\n"
     "  -h, --help              この説明 / this help\n"
+    "  --version               版数 / version\n"
     "\n"
     "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
     "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
@@ -106,6 +111,10 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       return 0;
     }
+    if (arg == "--version") {
+      std::printf("velmora-batch %s\n", kVersion);
+      return 0;
+    }
     if (arg == "--without-risk-premium") {
       command.mode = Mode::WithoutRiskPremium;
       continue;
@@ -139,7 +148,6 @@ int main(int argc, char** argv) {
   command.input = files[0];
   command.output = files[1];
   for (int k = 0; k < 4; ++k) command.settingTexts[static_cast<std::size_t>(k)] = texts[k];
-  if (!tableGiven) command.gapTableFile = ProgramFolder() / kGapTableFileName;
 
   // A file size limit must show as a write failure, not end the program.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -151,6 +159,7 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &action, nullptr);
 
   StderrReporter reporter;
+  if (!tableGiven && !LocateGapTable(ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   InterruptProgress progress;
   CommonSettings settings;
   GapTable table;

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLayout>
@@ -15,10 +16,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSessionManager>
+#include <QSettings>
 #include <array>
 #include <string>
 
 #include "batch/batch.h"
+#include "batch/gap_table_search.h"
 #include "core/messages.h"
 #include "core/models.h"
 #include "core/number_text.h"
@@ -372,7 +375,7 @@ void frmMain::chkRP_Click() {
 void frmMain::cmdExec_Click() {
   if (batchRunning_) return;  // the run owns the mode, the table and the settings until it ends
   riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
-  if (!LoadGapTable(FilePath(appFolder_ + QLatin1String(kGapTableFileName)), table_, *reporter_)) return;
+  if (!findGapTable() || !LoadGapTable(gapTableFile_, table_, *reporter_)) return;
 
   const std::string sep = decimalSeparator().toStdString();
   const std::array<std::string, 4> common = commonSettingTexts();
@@ -409,6 +412,14 @@ void frmMain::cmdExec_Click() {
   }
 }
 
+bool frmMain::findGapTable() {
+  // The user's own table sits in the folder of the settings store.
+  const QString settingsFile = QSettings(QStringLiteral("Velmora"), QStringLiteral("Velmora")).fileName();
+  gapTableFile_.clear();
+  return LocateGapTable(FilePath(appFolder_), FilePath(QFileInfo(settingsFile).absolutePath()), gapTableFile_,
+                        *reporter_);
+}
+
 void frmMain::setBatchRunning(bool running) {
   batchRunning_ = running;
   cmdExec->setEnabled(!running);
@@ -428,6 +439,7 @@ void frmMain::setBatchRunning(bool running) {
 void frmMain::cmdExecAll_Click() {
   if (batchRunning_) return;
   riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
+  if (!findGapTable()) return;
   // The run reads these copies; the boxes stay editable meanwhile.
   const std::array<std::string, 4> common = commonSettingTexts();
   const std::string sep = decimalSeparator().toStdString();
@@ -437,7 +449,7 @@ void frmMain::cmdExecAll_Click() {
   command.mode = riskPremiumMode_;
   command.settingTexts = {common[0], common[1], common[2], common[3]};
   command.decimalSeparator = sep;
-  command.gapTableFile = FilePath(appFolder_ + QLatin1String(kGapTableFileName));
+  command.gapTableFile = gapTableFile_;
 
   // The command's messages wait until the window is no longer busy: no
   // message box under the busy cursor and the progress bar.

@@ -2,6 +2,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,8 @@ class frmMain : public QMainWindow {
   ~frmMain() override;
 
   const QString& appFolder() const { return appFolder_; }
+  // The table the last command found (empty when it found none).
+  const std::filesystem::path& gapTableFile() const { return gapTableFile_; }
   Mode riskPremiumMode() const { return riskPremiumMode_; }
   const CommonSettings& commonSettings() const { return settings_; }
   bool isBatchRunning() const { return batchRunning_; }
@@ -72,6 +75,8 @@ class frmMain : public QMainWindow {
   std::array<std::string, 4> commonSettingTexts() const;
   QLineEdit* settingBox(const char* key) const;
   void setBatchRunning(bool running);
+  // Finds EGapDis.txt for a command into gapTableFile_; reports when none is found.
+  bool findGapTable();
 
   std::unique_ptr<Reporter> ownReporter_;
   std::unique_ptr<FileDialogs> ownDialogs_;
@@ -84,6 +89,7 @@ class frmMain : public QMainWindow {
   Mode riskPremiumMode_ = Mode::WithRiskPremium;
   CommonSettings settings_;
   GapTable table_;
+  std::filesystem::path gapTableFile_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
