@@ -5,17 +5,8 @@
 # packaged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# g++, cmake and Qt; the packaging tools are checked below.
-tools/setup.sh window
-
-# dpkg-dev: dpkg-shlibdeps, dpkg-buildflags; file: CPack's shlibdeps; lintian,
-# desktop-file-utils, appstream: the checks.
-for tool in dpkg-shlibdeps dpkg-buildflags file lintian desktop-file-validate appstreamcli; do
-  if ! command -v "$tool" >/dev/null; then
-    echo "package: $tool is missing; install dpkg-dev file lintian desktop-file-utils appstream" >&2
-    exit 1
-  fi
-done
+# g++, cmake, Qt and the packaging tools.
+tools/setup.sh package
 
 out=build/package
 build=$out/build

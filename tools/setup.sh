@@ -8,6 +8,7 @@
 #   test    window, and what the tests use            (tools/test.sh, tools/screenshot.sh)
 #   fuzz    clang and its libFuzzer runtime           (tools/fuzz.sh)
 #   bench   the benchmark library and GNU time        (README, tools/bench_batch.sh)
+#   package window, and the Debian packaging tools    (tools/package.sh)
 #   all     every one of them
 #
 # As root it installs; as a user with sudo it asks sudo; otherwise it names the
@@ -33,6 +34,8 @@ test_packages=(
 # libclang-rt-dev follows the release's default clang, whatever its version.
 fuzz_packages=(clang libclang-rt-dev)
 bench_packages=(libbenchmark-dev time)
+# dpkg-shlibdeps and dpkg-buildflags, CPack's shlibdeps, and the package checks.
+package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
 
 # The lists each profile installs.
 profile_lists() {
@@ -41,7 +44,8 @@ profile_lists() {
     test) echo base window test ;;
     fuzz) echo base fuzz ;;
     bench) echo base bench ;;
-    all) echo base window test fuzz bench ;;
+    package) echo base window package ;;
+    all) echo base window test fuzz bench package ;;
     *) return 1 ;;
   esac
 }
@@ -51,7 +55,7 @@ profiles=("$@")
 wanted=()
 for profile in "${profiles[@]}"; do
   lists=$(profile_lists "$profile") || {
-    echo "setup: unknown profile '$profile' (window, test, fuzz, bench or all)" >&2
+    echo "setup: unknown profile '$profile' (window, test, fuzz, bench, package or all)" >&2
     exit 2
   }
   for list in $lists; do
