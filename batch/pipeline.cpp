@@ -282,9 +282,10 @@ void Pipeline::Complete(Chunk* chunk) {
         progress_->bytesRead_.store(next->endOffset, std::memory_order_relaxed);
       }
     }
-    // A chunk grown for a very long line gives its memory back.
-    if (next->text.capacity() > (std::size_t{8} << 20)) next->text.Release();
-    if (next->block.capacity() > (std::size_t{16} << 20)) next->block.Release();
+    // A chunk grown for a long line gives its memory back.
+    const std::size_t usual = reader_.chunkBytes();
+    if (next->text.capacity() > 4 * usual) next->text.Release();
+    if (next->block.capacity() > 8 * usual + 8192) next->block.Release();
     lock.lock();
     ++nextDelivery_;
     free_.push_back(next);

@@ -81,6 +81,7 @@ class ChunkReader {
   Status Next(Chunk& chunk);
   // Bytes taken from the file so far.
   std::uint64_t consumed() const { return consumed_; }
+  std::size_t chunkBytes() const { return chunkBytes_; }
 
  private:
   std::ptrdiff_t Read(char* into, std::size_t size);

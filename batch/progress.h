@@ -86,7 +86,7 @@ struct BatchOptions {
   unsigned threads = 0;
   // Input bytes per chunk of whole lines (a longer line makes its chunk
   // longer). Memory holds a few chunks per thread; tests use tiny ones.
-  std::size_t chunkBytes = std::size_t{1} << 20;
+  std::size_t chunkBytes = std::size_t{256} << 10;
 };
 
 // The thread count a run uses for `requested` (0: one per core, at least 1).
