@@ -53,9 +53,16 @@ void Buffer::Release() {
 
 namespace {
 
-// The last CR or LF in [from, to), or `to`.
+// The last CR or LF in [from, to), or `to`. A chunk mostly ends a line's
+// length after one; a long line has none, which the fast forward scan shows.
 std::size_t LastTerminator(const char* base, std::size_t from, std::size_t to) {
-  for (std::size_t i = to; i > from; --i) {
+  constexpr std::size_t kNear = 512;
+  std::size_t i = to;
+  for (; i > from && to - i < kNear; --i) {
+    if (base[i - 1] == '\n' || base[i - 1] == '\r') return i - 1;
+  }
+  if (i == from || FindTerminator(base, from, i) == i) return to;
+  for (; i > from; --i) {
     if (base[i - 1] == '\n' || base[i - 1] == '\r') return i - 1;
   }
   return to;
@@ -139,15 +146,12 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
           text.resize(last + 1);
           dropLineFeed_ = text.data()[last] == '\r' && carry_.size() == 0;
         }
-        chunk.endOffset = consumed_ - carry_.size();
         return Status::Chunk;
       }
       // One line, not ended yet.
       if (failed_) return Status::ReadFailed;
       if (end_) {
-        if (text.size() == 0) return Status::End;
-        chunk.endOffset = consumed_;
-        return Status::Chunk;
+        return text.size() == 0 ? Status::End : Status::Chunk;
       }
       if (text.size() > maxLine_) return Status::LineTooLong;
       searched = text.size();
@@ -180,7 +184,8 @@ Pipeline::Pipeline(ChunkReader& reader, unsigned threads, const std::function<vo
 }
 
 PipelineEnd Pipeline::Run() {
-  // A cancel from any thread wakes every waiting worker at once.
+  // A cancel from any thread wakes every waiting worker at once; one that came
+  // before stops the pass before its first chunk.
   auto cancel = [this] { Stop(PipelineEnd::Cancelled); };
   std::optional<std::stop_callback<decltype(cancel)>> onCancel;
   if (progress_ != nullptr) onCancel.emplace(progress_->stopToken(), cancel);
@@ -202,7 +207,6 @@ PipelineEnd Pipeline::Run() {
 
 void Pipeline::Work(bool callingThread) {
   for (;;) {
-    if (callingThread && progress_ != nullptr && !progress_->Ask()) return;  // the stop callback tells the others
     Chunk* chunk = Acquire();
     if (chunk == nullptr) return;
     chunk->block.clear();
@@ -214,6 +218,7 @@ void Pipeline::Work(bool callingThread) {
       Stop(PipelineEnd::Failed);
     }
     Complete(chunk);
+    if (callingThread && progress_ != nullptr && !progress_->Ask()) return;  // the stop callback tells the others
   }
 }
 
@@ -240,6 +245,7 @@ Chunk* Pipeline::Acquire() {
       }
       if (status == ChunkReader::Status::Chunk) {
         chunk->sequence = nextSequence_++;
+        if (progress_ != nullptr) progress_->bytesRead_.store(reader_.consumed(), std::memory_order_relaxed);
       } else {
         inputDone_ = true;
         inputStatus_ = status;
@@ -277,10 +283,7 @@ void Pipeline::Complete(Chunk* chunk) {
       } catch (...) {
         goOn = false;
       }
-      if (progress_ != nullptr) {
-        progress_->lines_.fetch_add(next->lines, std::memory_order_relaxed);
-        progress_->bytesRead_.store(next->endOffset, std::memory_order_relaxed);
-      }
+      if (progress_ != nullptr) progress_->lines_.fetch_add(next->lines, std::memory_order_relaxed);
     }
     // A chunk grown for a long line gives its memory back.
     const std::size_t usual = reader_.chunkBytes();

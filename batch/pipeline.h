@@ -56,8 +56,6 @@ inline constexpr std::uint64_t kNoLine = std::numeric_limits<std::uint64_t>::max
 // A piece of the input and what a worker made of it.
 struct Chunk {
   std::uint64_t sequence = 0;
-  // Input bytes up to the end of these lines, header included.
-  std::uint64_t endOffset = 0;
   // Whole lines; only the file's last line may lack its terminator. A LF
   // that ends the CR at the end of the previous chunk is not part of it.
   Buffer text;

@@ -17,11 +17,11 @@ enum class BatchPhase { Idle, Checking, Running };
 // Threads. The engine calls lineDone() only on the thread that called
 // CheckBatchFiles, RunBatch or RunBatchCommand, never on its own worker
 // threads and never while it holds a lock of its own, so an override may let a
-// window process its events. It is called before the first block of lines,
-// after each block that thread has worked on (about every few milliseconds to
-// tens of milliseconds), and once more at the end of a pass: when the check
-// has read every line, and when the run's result is on disk just before it
-// takes the output's place. Answering false cancels, as cancel() does.
+// window process its events. It is called after each block of lines that
+// thread has worked on (every few milliseconds), and once more at the end of
+// a pass: when the check has read every line, and when the run's result is on
+// disk just before it takes the output's place. Answering false cancels, as
+// cancel() does; a cancel requested before a pass stops it before any work.
 //
 // Everything else may be used from any thread at any time. A window that runs
 // the command on a thread of its own polls phase(), lines(), bytesRead() and
@@ -35,8 +35,8 @@ class BatchProgress {
   BatchProgress& operator=(const BatchProgress&) = delete;
   virtual ~BatchProgress() = default;
 
-  // `linesDone` data lines and `bytesRead` of `bytesTotal` input bytes, in
-  // input order, of the current pass. Answer false to cancel.
+  // Of the current pass: `linesDone` data lines, in input order, and
+  // `bytesRead` of `bytesTotal` input bytes. Answer false to cancel.
   virtual bool lineDone(std::uint64_t linesDone, std::uint64_t bytesRead, std::uint64_t bytesTotal) {
     (void)linesDone;
     (void)bytesRead;
@@ -51,7 +51,8 @@ class BatchProgress {
   BatchPhase phase() const noexcept { return phase_.load(std::memory_order_relaxed); }
   // Data lines checked (check) or written (run) so far, in input order.
   std::uint64_t lines() const noexcept { return lines_.load(std::memory_order_relaxed); }
-  // Input bytes up to the end of those lines, header included.
+  // Input bytes taken from the file so far, header included: a few chunks
+  // ahead of lines() while the threads work on them.
   std::uint64_t bytesRead() const noexcept { return bytesRead_.load(std::memory_order_relaxed); }
   std::uint64_t bytesTotal() const noexcept { return bytesTotal_.load(std::memory_order_relaxed); }
 
