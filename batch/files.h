@@ -63,6 +63,8 @@ class ResultFile {
   int fd_ = -1;
   bool failed_ = false;
   bool finished_ = false;
+  std::uint64_t written_ = 0;
+  std::uint64_t writtenBack_ = 0;  // handed to the disk before the final sync
   std::filesystem::path temp_;
   std::filesystem::path target_;
 };
