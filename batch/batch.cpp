@@ -83,8 +83,9 @@ void CheckChunk(batch::Chunk& chunk, std::size_t minimum) {
 // The run's work: the result lines of a chunk.
 void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings, const GapTable& table) {
   batch::Buffer& block = chunk.block;
-  // Room for the usual lines at once: a result line is rarely twice its input.
-  block.Reserve(2 * chunk.text.size() + 4096);
+  // Room for a chunk of usual lines at once: a result line is rarely twice
+  // its input. A chunk of a long line holds a long echo at most.
+  block.Reserve(2 * std::min<std::size_t>(chunk.text.size(), std::size_t{1} << 20) + 4096);
   std::array<std::string_view, kEchoFields> fields;
   HouseholdInput household;
   ModelResult values;

@@ -123,7 +123,12 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
     std::size_t searched = 0;  // text before this holds no terminator
     for (;;) {
       while (!end_ && !failed_ && text.size() < limit) {
-        char* into = text.ReserveExactly(limit);
+        // Room grows by doubling (a long line is copied a few times only), up
+        // to one byte past the longest line allowed, to see that it is longer.
+        if (limit > text.capacity()) {
+          text.ReserveExactly(std::min(std::max(limit, 2 * text.capacity()), std::max(limit, maxLine_ + 1)));
+        }
+        char* into = text.data() + text.size();
         std::ptrdiff_t got = Read(into, limit - text.size());
         if (got < 0) {
           failed_ = true;
@@ -155,8 +160,8 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
       }
       if (text.size() > maxLine_) return Status::LineTooLong;
       searched = text.size();
-      // Up to one byte past the longest line allowed, to see that it is longer.
-      limit = std::min(std::max(limit, text.size()) * 2, maxLine_ + 1);
+      // A chunk's length more at a time: the chunk ends soon after the line.
+      limit = std::min(text.size() + chunkBytes_, maxLine_ + 1);
     }
   } catch (const std::bad_alloc&) {
     // A line that does not fit in memory is refused like any over-long line.
