@@ -1,5 +1,6 @@
 #include "batch/batch.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <functional>
