@@ -123,12 +123,7 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
     std::size_t searched = 0;  // text before this holds no terminator
     for (;;) {
       while (!end_ && !failed_ && text.size() < limit) {
-        // Room grows by doubling (a long line is copied a few times only), up
-        // to one byte past the longest line allowed, to see that it is longer.
-        if (limit > text.capacity()) {
-          text.ReserveExactly(std::min(std::max(limit, 2 * text.capacity()), std::max(limit, maxLine_ + 1)));
-        }
-        char* into = text.data() + text.size();
+        char* into = text.ReserveExactly(limit);
         std::ptrdiff_t got = Read(into, limit - text.size());
         if (got < 0) {
           failed_ = true;
@@ -160,8 +155,21 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
       }
       if (text.size() > maxLine_) return Status::LineTooLong;
       searched = text.size();
-      // A chunk's length more at a time: the chunk ends soon after the line.
+      // A chunk's length more at a time, so that the chunk ends soon after the
+      // line, never more than one byte past the longest line allowed.
       limit = std::min(text.size() + chunkBytes_, maxLine_ + 1);
+      const std::uint64_t total = file_.bytesTotal();
+      const std::uint64_t rest = total > consumed_ ? total - consumed_ : 0;
+      // The rest of the file fits in the room there is: the end will show.
+      if (limit > text.capacity() && text.size() + rest < text.capacity()) limit = text.capacity();
+      if (limit > text.capacity()) {
+        // Twice the room; a line past a few chunks gets room for the rest of
+        // the file at once (memory is touched only as the line is read, and
+        // the line is not copied again).
+        std::uint64_t room = std::max<std::uint64_t>(limit, 2 * text.capacity());
+        if (text.size() >= 4 * chunkBytes_) room = std::max<std::uint64_t>(room, text.size() + rest + 1);
+        text.ReserveExactly(static_cast<std::size_t>(std::min<std::uint64_t>(room, maxLine_ + 1)));
+      }
     }
   } catch (const std::bad_alloc&) {
     // A line that does not fit in memory is refused like any over-long line.
