@@ -5,12 +5,18 @@
 //   RunBatchCommand: LoadGapTable -> CheckCommonSettings -> CheckBatchFiles
 //                    -> RunBatch -> completion message
 //
+// The check and the run read the input in chunks of whole lines and work on
+// several chunks at once (BatchOptions::threads); the result is the same, byte
+// for byte, for every thread count. Messages go to the Reporter on the calling
+// thread only; see BatchProgress for progress and cancellation.
+//
 // Files are bytes: the input is read in whatever code page it has and its
 // fields are echoed untouched; the result file's header is CP932 and every
 // line ends in CR LF. Numbers in files always use ".".
 #include <cstdint>
 #include <filesystem>
 
+#include "batch/progress.h"
 #include "core/gap_table.h"
 #include "core/records.h"
 #include "core/reporter.h"
@@ -18,29 +24,20 @@
 
 namespace velmora {
 
-// Called by the run after every input line. The window uses it to process
-// its events now and then, show progress and ask for cancellation.
-class BatchProgress {
- public:
-  virtual ~BatchProgress() = default;
-  // `bytesRead` of `bytesTotal` (0 when unknown). Answer false to cancel the
-  // run after this line.
-  virtual bool lineDone(std::uint64_t linesDone, std::uint64_t bytesRead, std::uint64_t bytesTotal) = 0;
-};
-
 enum class BatchOutcome { Completed, Failed, Cancelled };
 
 // Both names given, not the same file, input not empty, every data line with
-// enough fields for the mode. Reports the first failure.
+// enough fields for the mode. Reports the first failure in input order. False
+// without a message when `progress` is cancelled.
 bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                     Reporter& reporter);
+                     Reporter& reporter, BatchProgress* progress = nullptr, const BatchOptions& options = {});
 
 // Streams the input through the model of the mode into the result file. The
 // result is written beside the output and put in its place only when the run
 // has completed; a failed or cancelled run leaves any earlier output as it was.
 BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
                       const CommonSettings& settings, const GapTable& table, Reporter& reporter,
-                      BatchProgress* progress = nullptr);
+                      BatchProgress* progress = nullptr, const BatchOptions& options = {});
 
 // What the batch command works on: the two file boxes (or command-line
 // arguments), the mode, the four setting texts and where the gap table is.
@@ -51,10 +48,13 @@ struct BatchCommand {
   CommonSettingTexts settingTexts;
   std::string_view decimalSeparator = ".";  // of the setting texts only
   std::filesystem::path gapTableFile;
+  BatchOptions options;  // threads (default: one per core)
 };
 
 // The whole chain of the batch command; `settings` and `table` are the
 // window's (kept between commands). Shows the completion message on success.
+// Cancelled when `progress` is cancelled at any point before the result has
+// taken the output's place.
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,
                              Reporter& reporter, BatchProgress* progress = nullptr);
 

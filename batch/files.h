@@ -1,38 +1,31 @@
 #pragma once
-// The two files of a batch run, at the level of bytes and system calls.
+// The two files of a batch run, at the level of bytes and system calls: the
+// only part of the batch that knows the operating system (files.cpp, POSIX).
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
+#include <cstddef>
 #include <filesystem>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace velmora::batch {
 
-// An input file opened for reading, with a count of the bytes taken from it so
-// far (for progress). Closed by the destructor on every path.
+// An input file opened for reading. Closed by the destructor on every path.
 class InputFile {
  public:
   InputFile() = default;
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
-  ~InputFile();
+  ~InputFile() { Close(); }
 
   // False unless the path names a regular file that can be opened.
   bool Open(const std::filesystem::path& path);
-  std::FILE* stream() const { return stream_; }
-  std::uint64_t bytesRead() const { return source_.bytesRead; }
+  // Up to `size` bytes: the count, 0 at the end, -1 on a read error.
+  std::ptrdiff_t Read(char* into, std::size_t size);
+  void Close();
+  // The size when opened.
   std::uint64_t bytesTotal() const { return bytesTotal_; }
 
-  struct Source {
-    int fd = -1;
-    std::uint64_t bytesRead = 0;
-  };
-
  private:
-  Source source_;
-  std::FILE* stream_ = nullptr;
+  int fd_ = -1;
   std::uint64_t bytesTotal_ = 0;
 };
 
@@ -43,58 +36,37 @@ bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 // The result file. Bytes go to a temporary file beside the file the output
 // path finally names (through symbolic links) and take its place only on
 // Commit; otherwise the destructor removes the temporary file and the earlier
-// output stays as it was.
+// output stays as it was. Used by one thread at a time.
 class ResultFile {
  public:
-  ResultFile() : buffer_(kBufferSize) {}
+  ResultFile() = default;
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
-  ~ResultFile();
+  ~ResultFile() { Discard(); }
 
   // False when the output cannot be written: an existing output that is not a
   // regular file or is write-protected, a missing folder, no temporary file.
   bool Create(const std::filesystem::path& output);
-
-  void Append(const char* data, std::size_t size) {
-    if (size <= buffer_.size() - used_) {
-      std::memcpy(buffer_.data() + used_, data, size);
-      used_ += size;
-    } else {
-      AppendSlow(data, size);
-    }
-  }
-  void Append(std::string_view text) { Append(text.data(), text.size()); }
-  // Room for at least `size` bytes at the end of the buffer; Advance() commits
-  // what was written there.
-  char* Reserve(std::size_t size) {
-    if (size > buffer_.size() - used_) Flush();
-    if (size > buffer_.size()) buffer_.resize(size);
-    return buffer_.data() + used_;
-  }
-  void Advance(std::size_t size) { used_ += size; }
-
-  // Whether every write so far succeeded.
-  bool good() const { return !failed_; }
-  // Writes what is buffered, closes, and renames over the output. False, with
-  // the temporary file removed, when any of it failed.
+  // Writes the bytes through; false once any write has failed.
+  bool Write(const char* data, std::size_t size);
+  bool Write(std::string_view text) { return Write(text.data(), text.size()); }
+  // Everything on disk and the file closed; false, with the temporary file
+  // removed, when any of it failed.
+  bool Finish();
+  // After Finish: takes the output's place. False, with the temporary file
+  // removed, when it cannot.
   bool Commit();
-
- private:
-  static constexpr std::size_t kBufferSize = 1 << 20;
-  void AppendSlow(const char* data, std::size_t size);
-  void Flush();
-  void WriteAll(const char* data, std::size_t size);
+  // Removes the temporary file; the output stays as it was.
   void Discard();
 
-  std::vector<char> buffer_;
-  std::size_t used_ = 0;
+ private:
   int fd_ = -1;
   bool failed_ = false;
+  bool finished_ = false;
+  std::uint64_t written_ = 0;
+  std::uint64_t writtenBack_ = 0;  // handed to the disk before the final sync
   std::filesystem::path temp_;
   std::filesystem::path target_;
 };
-
-// The result header in CP932, converted once.
-const std::string& ResultHeaderCp932();
 
 }  // namespace velmora::batch

@@ -1,5 +1,6 @@
 // velmora-batch: the batch calculation from the command line, through the same
 // chain and engine as the window's batch command.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -36,13 +37,17 @@ constexpr const char* kUsage =
     "                           ../share/velmora/ の順に EGapDis.txt を探します\n"
     "                           default: EGapDis.txt beside this program, in ~/.config/Velmora/,\n"
     "                           then in ../share/velmora/ from this program's folder)\n"
+    "  --threads N             計算に使うスレッド数（既定: CPUのコア数）。結果は同じです\n"
+    "                          threads to compute on (default: one per core);\n"
+    "                          the result is the same for every count\n"
     "  -h, --help              この説明 / this help\n"
     "  --version               版数 / version\n"
     "\n"
     "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
     "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
     "終了コード / exit status: 0 成功 success, 1 失敗 failure, 2 引数の誤り usage error,\n"
-    "  128+シグナル番号 中断 / 128 + signal number when interrupted (Ctrl+C: 130, SIGTERM: 143).\n"
+    "  128+シグナル番号 中断 / 128 + signal number when interrupted (Ctrl+C: 130, SIGTERM: 143,\n"
+    "  SIGHUP: 129).\n"
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
 
@@ -58,14 +63,34 @@ class StderrReporter : public Reporter {
   }
 };
 
-volatile std::sig_atomic_t interrupted = 0;  // the signal's number
-void OnInterrupt(int signal) { interrupted = signal; }
+// The number of the signal that interrupted the run. Any thread may take the
+// signal; the engine asks on the main thread.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+void OnInterrupt(int signal) { interrupted.store(signal, std::memory_order_relaxed); }
 
-// Ctrl+C stops the run after the current line; the earlier output stays.
+// Ctrl+C, SIGTERM or SIGHUP stop the check or the run within a block of
+// lines, and even after the last line until the result has taken the
+// output's place; the earlier output stays.
 class InterruptProgress : public BatchProgress {
  public:
-  bool lineDone(std::uint64_t, std::uint64_t, std::uint64_t) override { return interrupted == 0; }
+  bool lineDone(std::uint64_t, std::uint64_t, std::uint64_t) override {
+    return interrupted.load(std::memory_order_relaxed) == 0;
+  }
 };
+
+// A whole number from 1 to 1024.
+bool ParseThreads(const std::string& text, unsigned& threads) {
+  if (text.empty() || text.size() > 4) return false;
+  unsigned value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 1024) return false;
+  threads = value;
+  return true;
+}
 
 std::filesystem::path ProgramFolder() {
   std::error_code ec;
@@ -128,7 +153,7 @@ int main(int argc, char** argv) {
     for (const auto& option : valueOptions) {
       if (name == option.name) target = option.target;
     }
-    if (target != nullptr || name == "--gap-table") known = true;
+    if (target != nullptr || name == "--gap-table" || name == "--threads") known = true;
     if (!known) return UsageError("不明なオプション / unknown option: " + std::string(arg));
     if (equals != std::string_view::npos) {
       value = std::string(arg.substr(equals + 1));
@@ -139,6 +164,10 @@ int main(int argc, char** argv) {
     }
     if (target != nullptr) {
       *target = value;
+    } else if (name == "--threads") {
+      if (!ParseThreads(value, command.options.threads)) {
+        return UsageError("スレッド数は1から1024の整数です / --threads takes a whole number from 1 to 1024: " + value);
+      }
     } else {
       command.gapTableFile = value;
       tableGiven = true;
@@ -151,25 +180,22 @@ int main(int argc, char** argv) {
 
   // A file size limit must show as a write failure, not end the program.
   std::signal(SIGXFSZ, SIG_IGN);
+  // Set before anything is created, so that no signal can leave a temporary file.
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 
   StderrReporter reporter;
   if (!tableGiven && !LocateGapTable(ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   InterruptProgress progress;
   CommonSettings settings;
   GapTable table;
-  switch (RunBatchCommand(command, settings, table, reporter, &progress)) {
-    case BatchOutcome::Completed:
-      return 0;
-    case BatchOutcome::Cancelled:
-      return 128 + interrupted;
-    case BatchOutcome::Failed:
-      break;
-  }
-  return 1;
+  const BatchOutcome outcome = RunBatchCommand(command, settings, table, reporter, &progress);
+  // Completed means the result has taken the output's place: a signal after
+  // that point changes nothing. Any other end after a signal is an interrupt.
+  if (outcome == BatchOutcome::Completed) return 0;
+  const int signal = interrupted.load(std::memory_order_relaxed);
+  return signal != 0 ? 128 + signal : 1;
 }

@@ -5,11 +5,7 @@
 #include <new>
 
 namespace velmora {
-namespace {
 
-// Index of the first CR or LF in [from, to), or `to`. Batch files are mostly
-// short lines, so eight bytes are tested at a time before the exact byte is
-// looked for.
 std::size_t FindTerminator(const char* base, std::size_t from, std::size_t to) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
   constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
@@ -26,8 +22,6 @@ std::size_t FindTerminator(const char* base, std::size_t from, std::size_t to) {
   }
   return to;
 }
-
-}  // namespace
 
 // Moves the unread bytes to the front, grows the buffer when a line fills it,
 // and reads more. False when nothing more can come.

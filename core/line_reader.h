@@ -6,6 +6,10 @@
 
 namespace velmora {
 
+// The first CR or LF in [from, to), or `to`. Batch files are mostly short
+// lines, so eight bytes are tested at a time.
+std::size_t FindTerminator(const char* base, std::size_t from, std::size_t to);
+
 // Reads a text file line by line as bytes, whatever its code page. A line ends
 // at CR LF, at a lone CR or at a lone LF; a final terminator adds no line, so
 // "a\r\n" is one line and "a\r\n\r\n" is two (the second empty). Memory holds

@@ -8,9 +8,11 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <locale>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch/batch.h"
@@ -89,16 +91,16 @@ class BatchTest : public ::testing::Test {
 
   // Check and run, as the batch command does after its first steps.
   BatchOutcome Run(const fs::path& in, const fs::path& out, Mode mode, RecordingReporter& r,
-                   BatchProgress* progress = nullptr) {
-    if (!CheckBatchFiles(in, out, mode, r)) return BatchOutcome::Failed;
-    return RunBatch(in, out, mode, settings, table, r, progress);
+                   BatchProgress* progress = nullptr, const BatchOptions& options = {}) {
+    if (!CheckBatchFiles(in, out, mode, r, progress, options)) return BatchOutcome::Failed;
+    return RunBatch(in, out, mode, settings, table, r, progress, options);
   }
   // The result lines after the header, for an input of these data lines.
-  std::string Results(const std::string& dataLines, Mode mode) {
+  std::string Results(const std::string& dataLines, Mode mode, const BatchOptions& options = {}) {
     const fs::path in = dir.Write("in.csv", "header\r\n" + dataLines);
     const fs::path out = dir.path() / "out.csv";
     RecordingReporter r;
-    EXPECT_EQ(Run(in, out, mode, r), BatchOutcome::Completed);
+    EXPECT_EQ(Run(in, out, mode, r, nullptr, options), BatchOutcome::Completed);
     EXPECT_TRUE(r.messages.empty());
     const std::string bytes = ReadAll(out);
     EXPECT_EQ(bytes.substr(0, kHeaderCp932.size() + 2), kHeaderCp932 + "\r\n");
@@ -425,49 +427,6 @@ TEST_F(BatchTest, WriteFailureMidRunIsAFailureAndKeepsTheOldOutput) {
   EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
 }
 
-class CancelAfter : public BatchProgress {
- public:
-  explicit CancelAfter(std::uint64_t lines) : lines_(lines) {}
-  bool lineDone(std::uint64_t linesDone, std::uint64_t bytesRead, std::uint64_t bytesTotal) override {
-    calls.push_back({linesDone, bytesRead, bytesTotal});
-    return linesDone < lines_;
-  }
-  struct Call {
-    std::uint64_t lines, read, total;
-  };
-  std::vector<Call> calls;
-
- private:
-  std::uint64_t lines_;
-};
-
-TEST_F(BatchTest, ProgressIsReportedPerLineAndCancelKeepsTheOldOutput) {
-  std::string lines = "h\r\n";
-  for (int i = 0; i < 2000; ++i) lines += kDefault + "\r\n";
-  const fs::path in = dir.Write("in.csv", lines);
-  const fs::path out = dir.Write("out.csv", "old");
-  RecordingReporter r;
-  CancelAfter cancel(1500);
-  EXPECT_EQ(Run(in, out, Mode::WithRiskPremium, r, &cancel), BatchOutcome::Cancelled);
-  EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(ReadAll(out), "old");
-  EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
-  ASSERT_EQ(cancel.calls.size(), 1500u);
-
-  CancelAfter all(1u << 30);
-  EXPECT_EQ(Run(in, out, Mode::WithRiskPremium, r, &all), BatchOutcome::Completed);
-  ASSERT_EQ(all.calls.size(), 2000u);
-  for (std::size_t i = 0; i < all.calls.size(); ++i) {
-    EXPECT_EQ(all.calls[i].lines, i + 1);
-    EXPECT_EQ(all.calls[i].total, lines.size());
-    EXPECT_LE(all.calls[i].read, lines.size());
-    if (i > 0) {
-      EXPECT_GE(all.calls[i].read, all.calls[i - 1].read);
-    }
-  }
-  EXPECT_EQ(all.calls.back().read, lines.size());
-}
-
 TEST_F(BatchTest, CommandRunsTheChainAndReportsCompletion) {
   const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
   const fs::path out = dir.path() / "out.csv";
@@ -518,6 +477,240 @@ TEST_F(BatchTest, CommandRunsTheChainAndReportsCompletion) {
     EXPECT_EQ(MessagesOf(r), One(c.message));
   }
 }
+
+TEST(ResultHeader, IsHeldAsItsCp932Bytes) {
+  // 313 bytes: twelve names, eleven commas, no terminator.
+  EXPECT_EQ(msg::kResultHeaderCp932.size(), 313u);
+  EXPECT_EQ(msg::kResultHeaderCp932, kHeaderCp932);
+  EXPECT_EQ(msg::kResultHeaderCp932.substr(0, 4), "\x89\xc6\x89\xae");                  // 家屋
+  EXPECT_NE(msg::kResultHeaderCp932.find("\x94\xed\x8aQ\x81i"), std::string::npos);     // 被害（
+  EXPECT_NE(msg::kResultHeaderCp932.find(",\x89\xc6\x8cv"), std::string::npos);         // ,家計
+  EXPECT_NE(msg::kResultHeaderCp932.find("(\x94{),"), std::string::npos);               // (倍), ASCII parentheses
+  EXPECT_NE(msg::kResultHeaderCp932.find("\x83J\x83o\x81[\x97\xa6"), std::string::npos);  // カバー率
+  EXPECT_EQ(std::count(msg::kResultHeaderCp932.begin(), msg::kResultHeaderCp932.end(), ','), 11);
+}
+
+// The same engine on one, two and seven threads. Tiny chunks put chunk ends
+// everywhere: inside lines, between the CR and the LF of one terminator, and
+// right after a line that is longer than a chunk.
+class BatchThreads : public BatchTest, public ::testing::WithParamInterface<unsigned> {
+ protected:
+  BatchOptions Options(std::size_t chunkBytes = BatchOptions{}.chunkBytes) const { return {GetParam(), chunkBytes}; }
+  BatchCommand Command(const fs::path& in, const fs::path& out, const BatchOptions& options) const {
+    BatchCommand command;
+    command.input = in;
+    command.output = out;
+    command.settingTexts = kDefaultCommonSettingTexts;
+    command.gapTableFile = VELMORA_EXAMPLE_GAP_TABLE;
+    command.options = options;
+    return command;
+  }
+};
+
+const std::size_t kChunkSizes[] = {1, 2, 3, 5, 8, 13, 21, 64, 100, 4096, BatchOptions{}.chunkBytes};
+
+TEST_P(BatchThreads, SameBytesWhereverTheChunksEnd) {
+  const std::string seven = "9.725,7.38,4.81,3.57,7.416,14.759,22.616";
+  const std::string cp932 = "\x93\x8c\x8b\x9e\x93\x73\x95\x5c";  // 東京都表, a 0x5C trail byte
+  const std::string utf8 = "\xe6\x9d\xb1\xe4\xba\xac";             // 東京
+  const std::string notNumber = "9.725,x,4.81,3.57,7.416,14.759,22.616,3.321";
+  const std::string noDamage = "0,0,4.81,3.57,7.416,14.759,22.616,3.321";
+  struct Kind {
+    std::string line, withPremium, without;
+  };
+  const std::vector<Kind> kinds = {
+      {kDefault, kDefault + "," + kDefaultMode1, kDefault + ",,,," + kDefaultMode0},
+      {seven, seven + ",,,,,", seven + ",,,,," + kDefaultMode0},
+      {seven + "," + cp932 + ",x,y", seven + "," + cp932 + ",,,,", seven + "," + cp932 + ",,,," + kDefaultMode0},
+      {kDefault + "," + utf8 + ",10,11,12", kDefault + "," + kDefaultMode1, kDefault + ",,,," + kDefaultMode0},
+      {notNumber, notNumber + ",,,,", notNumber + ",,,,"},
+      {"", ",,,,,,,,,,,", ",,,,,,,,,,,"},
+      {" 1", " 1,,,,,,,,,,,", " 1,,,,,,,,,,,"},
+      {noDamage, noDamage + ",,,,", noDamage + ",,,,"},
+      {std::string(300, '7'), std::string(300, '7') + ",,,,,,,,,,,", std::string(300, '7') + ",,,,,,,,,,,"},
+  };
+  const std::string ends[] = {"\r\n", "\r", "\n"};
+  std::string input = "header\r\n", withPremium, without;
+  std::string previousEnd;
+  for (std::size_t i = 0; i < 80; ++i) {
+    const Kind& kind = kinds[i % kinds.size()];
+    std::string end = ends[i % 3];
+    if (kind.line.empty() && previousEnd == "\r" && end == "\n") end = "\r\n";  // else one CR LF, no line
+    input += kind.line + end;
+    withPremium += kind.withPremium + "\r\n";
+    without += kind.without + "\r\n";
+    previousEnd = end;
+  }
+  input += kDefault;  // the last line without a terminator
+  withPremium += kDefault + "," + kDefaultMode1 + "\r\n";
+  without += kDefault + ",,,," + kDefaultMode0 + "\r\n";
+  // The run alone: the check would refuse the short lines.
+  const fs::path in = dir.Write("in.csv", input);
+  const fs::path out = dir.path() / "out.csv";
+  for (const std::size_t chunk : kChunkSizes) {
+    for (const Mode mode : {Mode::WithRiskPremium, Mode::WithoutRiskPremium}) {
+      RecordingReporter r;
+      EXPECT_EQ(RunBatch(in, out, mode, settings, table, r, nullptr, Options(chunk)), BatchOutcome::Completed);
+      EXPECT_TRUE(r.messages.empty());
+      EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + (mode == Mode::WithRiskPremium ? withPremium : without))
+          << "chunk " << chunk;
+    }
+  }
+}
+
+TEST_P(BatchThreads, CheckReportsTheFirstShortLineInInputOrder) {
+  const fs::path out = dir.path() / "out.csv";
+  std::string good;
+  for (int i = 0; i < 3000; ++i) good += kDefault + (i % 2 ? "\r\n" : "\n");
+  const std::string seven = "1,2,3,4,5,6,7\r\n";
+  struct Case {
+    std::string data;
+    int line;
+  };
+  const Case cases[] = {
+      {good + seven + "\r\n" + good, 3002},          // two short lines: the first one counts
+      {seven + good + seven, 2},
+      {good + "\r", 3002},                           // after CR LF and LF lines, a lone CR ends an empty line
+      {good + good + "\n", 6002},                    // the empty last line
+      {good + good, 0},
+  };
+  for (const std::size_t chunk : {std::size_t{5}, std::size_t{64}, std::size_t{4096}, BatchOptions{}.chunkBytes}) {
+    for (const auto& c : cases) {
+      const fs::path in = dir.Write("in.csv", "header\r\n" + c.data);
+      RecordingReporter r;
+      EXPECT_EQ(CheckBatchFiles(in, out, Mode::WithRiskPremium, r, nullptr, Options(chunk)), c.line == 0);
+      EXPECT_EQ(MessagesOf(r), c.line == 0 ? std::vector<std::string>{} : One(LineMessage(c.line)))
+          << "chunk " << chunk << ", line " << c.line;
+    }
+  }
+  // A line beyond the reader's limit after many chunks, as a sparse file.
+  const fs::path huge = dir.Write("huge.csv", "header\r\n" + good);
+  fs::resize_file(huge, LineReader::kMaxLine + (3 << 20));
+  RecordingReporter r;
+  EXPECT_FALSE(CheckBatchFiles(huge, out, Mode::WithRiskPremium, r, nullptr, Options(4096)));
+  EXPECT_EQ(MessagesOf(r), One(LineMessage(3002)));
+}
+
+// Records every call of the hook, and cancels at the first call that
+// `cancelWhen` picks: by its answer, or by cancel() from another thread.
+class Recorder : public BatchProgress {
+ public:
+  struct Call {
+    std::thread::id thread;
+    BatchPhase phase;
+    std::uint64_t lines, read, total;
+  };
+  bool lineDone(std::uint64_t lines, std::uint64_t read, std::uint64_t total) override {
+    calls.push_back({std::this_thread::get_id(), phase(), lines, read, total});
+    if (cancelledAt != 0 || !cancelWhen || !cancelWhen(calls.back())) return true;
+    cancelledAt = calls.size();
+    if (!fromAnotherThread) return false;
+    std::jthread([this] { cancel(); }).join();
+    return true;
+  }
+  std::function<bool(const Call&)> cancelWhen;
+  bool fromAnotherThread = false;
+  std::size_t cancelledAt = 0;
+  std::vector<Call> calls;
+};
+
+TEST_P(BatchThreads, ProgressOnTheCallingThreadAndCancelAtAnyPoint) {
+  std::string many = "h\r\n";
+  for (int i = 0; i < 20000; ++i) many += kDefault + "\r\n";
+  for (const std::string& input : {std::string("only a header\r\n"), many}) {
+    SCOPED_TRACE(input.size());
+    const fs::path in = dir.Write("in.csv", input);
+    const fs::path out = dir.path() / "out.csv";
+    const BatchCommand command = Command(in, out, Options(4096));
+    const std::uint64_t lines = input.size() < 100 ? 0 : 20000;
+    Recorder all;
+    RecordingReporter done;
+    ASSERT_EQ(RunBatchCommand(command, settings, table, done, &all), BatchOutcome::Completed);
+    EXPECT_EQ(MessagesOf(done), (std::vector<std::string>{"I:" + std::string(msg::kBatchCompleted)}));
+    // Only on this thread; the check's calls, then the run's, each with counts
+    // that only grow, the last with every line and byte.
+    std::size_t checking = 0;
+    for (std::size_t i = 0; i < all.calls.size(); ++i) {
+      const Recorder::Call& call = all.calls[i];
+      EXPECT_EQ(call.thread, std::this_thread::get_id());
+      EXPECT_EQ(call.total, input.size());
+      EXPECT_LE(call.read, call.total);
+      if (call.phase == BatchPhase::Checking) {
+        EXPECT_EQ(checking++, i) << "check after run";
+      } else {
+        EXPECT_EQ(call.phase, BatchPhase::Running);
+      }
+      if (i > 0 && call.phase == all.calls[i - 1].phase) {
+        EXPECT_GE(call.lines, all.calls[i - 1].lines);
+        EXPECT_GE(call.read, all.calls[i - 1].read);
+      }
+    }
+    ASSERT_GE(checking, 1u);
+    ASSERT_GE(all.calls.size(), checking + 1);
+    for (const std::size_t last : {checking - 1, all.calls.size() - 1}) {
+      EXPECT_EQ(all.calls[last].lines, lines);
+      EXPECT_EQ(all.calls[last].read, input.size());
+    }
+    // Cancelled at the first call, at the end of the check, at the start of
+    // the run, in the middle, and after the last line just before the result
+    // takes the output's place: the earlier output stays, nothing else.
+    using Call = Recorder::Call;
+    const std::function<bool(const Call&)> points[] = {
+        [](const Call&) { return true; },
+        [&](const Call& c) { return c.phase == BatchPhase::Checking && c.read == input.size(); },
+        [](const Call& c) { return c.phase == BatchPhase::Running; },
+        [&](const Call& c) { return c.phase == BatchPhase::Running && c.lines >= lines / 2; },
+        [&](const Call& c) { return c.phase == BatchPhase::Running && c.read == input.size(); },
+    };
+    {
+      dir.Write("out.csv", "old");
+      Recorder before;
+      before.cancel();
+      RecordingReporter r;
+      EXPECT_EQ(RunBatchCommand(command, settings, table, r, &before), BatchOutcome::Cancelled);
+      EXPECT_TRUE(r.messages.empty());
+      EXPECT_TRUE(before.calls.empty());
+      EXPECT_EQ(ReadAll(out), "old");
+    }
+    for (const bool fromAnotherThread : {false, true}) {
+      for (std::size_t point = 0; point < std::size(points); ++point) {
+        SCOPED_TRACE(testing::Message() << "cancel point " << point << (fromAnotherThread ? " from another thread" : ""));
+        dir.Write("out.csv", "old");
+        Recorder cancel;
+        cancel.cancelWhen = points[point];
+        cancel.fromAnotherThread = fromAnotherThread;
+        RecordingReporter r;
+        EXPECT_EQ(RunBatchCommand(command, settings, table, r, &cancel), BatchOutcome::Cancelled);
+        EXPECT_TRUE(r.messages.empty());
+        EXPECT_EQ(cancel.calls.size(), cancel.cancelledAt) << "called after the cancel";
+        EXPECT_EQ(ReadAll(out), "old");
+        EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
+      }
+    }
+  }
+}
+
+TEST_P(BatchThreads, WriteFailureMidRunKeepsTheEarlierOutput) {
+  std::string lines = "h\r\n";
+  for (int i = 0; i < 20000; ++i) lines += kDefault + "\r\n";
+  const fs::path in = dir.Write("in.csv", lines);
+  const fs::path out = dir.Write("out.csv", "old");
+  for (const std::size_t chunk : {std::size_t{4096}, BatchOptions{}.chunkBytes}) {
+    RecordingReporter r;
+    BatchOutcome outcome;
+    {
+      FileSizeLimit limit(256 << 10);
+      outcome = RunBatch(in, out, Mode::WithRiskPremium, settings, table, r, nullptr, Options(chunk));
+    }
+    EXPECT_EQ(outcome, BatchOutcome::Failed);
+    EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
+    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(OneTwoSeven, BatchThreads, ::testing::Values(1u, 2u, 7u),
+                         [](const auto& info) { return std::to_string(info.param) + "Threads"; });
 
 }  // namespace
 }  // namespace velmora

@@ -14,11 +14,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
 #include "batch/messages.h"
 #include "core/messages.h"
+#include "hostile/run_program.h"
 #include "test_support.h"
 
 namespace velmora {
@@ -79,6 +81,10 @@ TEST_F(CliTest, ResultsMatchTheExpectedFilesByteForByte) {
       {"", "households.csv", "expected_with_risk_premium.csv"},
       {"--without-risk-premium", "households.csv", "expected_without_risk_premium.csv"},
       {"--without-risk-premium", "households_seven.csv", "expected_seven_without_risk_premium.csv"},
+      // Every thread count gives the same bytes.
+      {"--threads=2 --without-risk-premium", "households.csv", "expected_without_risk_premium.csv"},
+      {"--without-risk-premium --threads 7", "households_seven.csv", "expected_seven_without_risk_premium.csv"},
+      {"--threads 1", "households.csv", "expected_with_risk_premium.csv"},
       // The defaults given explicitly, in both spellings.
       {"--insurance-rate 0.610 --damage-probability=0.025 --interest-rate 0.04 --markup-rate=3.14",
        "households.csv", "expected_with_risk_premium.csv"},
@@ -141,8 +147,10 @@ TEST_F(CliTest, SettingsAndGapTableReachTheModel) {
 }
 
 TEST_F(CliTest, UsageErrorsAndHelp) {
-  for (const std::string& arguments : {std::string(""), std::string("only.csv"), std::string("a b c"),
-                                       std::string("--no-such-option a b"), std::string("a b --markup-rate")}) {
+  for (const std::string& arguments :
+       {std::string(""), std::string("only.csv"), std::string("a b c"), std::string("--no-such-option a b"),
+        std::string("a b --markup-rate"), std::string("--threads 0 a b"), std::string("--threads=-2 a b"),
+        std::string("--threads 1025 a b"), std::string("--threads 2x a b"), std::string("--threads= a b")}) {
     const Outcome o = Run(arguments);
     EXPECT_EQ(o.status, 2) << arguments;
     EXPECT_NE(o.err.find("--help"), std::string::npos) << arguments;
@@ -150,7 +158,7 @@ TEST_F(CliTest, UsageErrorsAndHelp) {
   const Outcome help = Run("--help");
   EXPECT_EQ(help.status, 0);
   for (const char* word : {"使い方", "Usage", "--without-risk-premium", "--insurance-rate", "--damage-probability",
-                           "--interest-rate", "--markup-rate", "--gap-table", "EGapDis.txt"}) {
+                           "--interest-rate", "--markup-rate", "--gap-table", "--threads", "EGapDis.txt"}) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
 }
@@ -204,6 +212,77 @@ TEST_F(CliTest, TerminationKeepsTheOldOutput) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
     EXPECT_EQ(files, 2u);
   }
+}
+
+// A signal given while the tool stands at a point its open files show: it is
+// stopped there (SIGSTOP), looked at again, signalled, and let go on.
+test::RunResult SignalWhen(const fs::path& tool, const std::vector<std::string>& args, int signal,
+                           const std::function<bool(int pid)>& at, bool& sent) {
+  sent = false;
+  test::RunOptions options;
+  options.whileRunning = [&](int pid) {
+    if (sent || !at(pid)) return;
+    ::kill(pid, SIGSTOP);
+    if (at(pid)) {
+      ::kill(pid, signal);
+      sent = true;
+    }
+    ::kill(pid, SIGCONT);
+  };
+  return test::RunProgram(tool, args, options);
+}
+
+// Interrupted in the check, even of an input with no data line at all (a
+// long header keeps the check busy): 128 + the signal, the old output kept.
+TEST_F(CliTest, InterruptDuringTheCheckExits128PlusTheSignal) {
+  const fs::path in = dir.Write("in.csv", "");
+  fs::resize_file(in, 256 << 20);
+  { std::ofstream(in, std::ios::binary | std::ios::app) << "\r\n"; }
+  const fs::path out = dir.Write("out.csv", "old");
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    bool sent = false;
+    // The check holds the input alone; the run holds its temporary file too.
+    const auto checking = [&](int pid) {
+      return test::OpenFilesUnder(dir.path(), pid) == std::vector<std::string>{in.string()};
+    };
+    const test::RunResult r = SignalWhen(kTool, {in, out}, signal, checking, sent);
+    ASSERT_TRUE(sent) << "the check was never seen";
+    EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
+    EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
+  }
+}
+
+// Interrupted after the last line, while the result is made safe on disk and
+// before it takes the output's place: an interrupt all the same.
+TEST_F(CliTest, InterruptAfterTheLastLineBeforeTheCommitKeepsTheOldOutput) {
+  const std::string line = "9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321";
+  constexpr int kLines = 500000;
+  std::string lines = "h\r\n";
+  for (int i = 0; i < kLines; ++i) lines += line + "\r\n";
+  const fs::path in = dir.Write("in.csv", lines);
+  const fs::path out = dir.Write("out.csv", "old");
+  const std::uintmax_t full = msg::kResultHeaderCp932.size() + 2 +
+                              std::uintmax_t{kLines} * (line.size() + std::string(",0.3940527,1.342743,0.6642039,0.0002392535\r\n").size());
+  // The temporary file, still open, already holds every line.
+  const auto written = [&](int pid) {
+    for (const std::string& file : test::OpenFilesUnder(dir.path(), pid)) {
+      std::error_code ec;
+      if (file.find("/.velmora-") != std::string::npos && fs::file_size(file, ec) == full) return true;
+    }
+    return false;
+  };
+  bool sent = false;
+  test::RunResult r;
+  for (int attempt = 0; attempt < 5 && !sent; ++attempt) r = SignalWhen(kTool, {in, out}, SIGINT, written, sent);
+  if (!sent) GTEST_SKIP() << "the result reached the disk too fast to be caught";
+  EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
+  EXPECT_EQ(r.exitCode, 128 + SIGINT) << r.err;
+  EXPECT_EQ(ReadAll(out), "old");
+  EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "batch/batch.h"
+#include "core/line_reader.h"
 #include "hostile_support.h"
 #include "test_support.h"
 
@@ -85,6 +86,25 @@ TEST_F(BatchEngine, InputShortenedBetweenCheckAndRun) {
   EXPECT_EQ(lines[0], "1,,,,,,,,,,,");
   EXPECT_EQ(lines[1], ",,,,,,,,,,,");
   EXPECT_EQ(lines[2], "1,2,3,,,,,,,,,");
+}
+
+// A line beyond the reader's limit where the check saw none (the file grew
+// in between), behind many chunks: every thread that comes to the end of the
+// input must learn how it ended, or the run would complete without the line.
+TEST_F(BatchEngine, OverlongLineAfterTheCheckFailsTheRunOnSeveralThreads) {
+  const fs::path input = Input(3000);
+  fs::resize_file(input, LineReader::kMaxLine + (1 << 20));  // zeros, no terminator
+  const fs::path output = dir.Write("out.csv", kEarlier);
+  for (const unsigned threads : {2u, 7u}) {
+    SCOPED_TRACE(threads);
+    reporter.messages.clear();
+    const BatchOptions options{threads, 4096};
+    EXPECT_EQ(RunBatch(input, output, Mode::WithRiskPremium, settings, table, reporter, nullptr, options),
+              BatchOutcome::Failed);
+    ExpectOnlyMessage(kInputUnreadable);
+    EXPECT_EQ(ReadFile(output), kEarlier);
+    EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
+  }
 }
 
 // Cancels after a given number of lines.
