@@ -56,9 +56,11 @@ namespace {
 constexpr std::array<std::string_view, 4> kSettingNames = {"InsuranceRate", "DamageProbability", "InterestRate",
                                                            "MarkupRate"};
 
-std::string ShortestText(double value) {
+// For people: seven significant digits, as the result file writes numbers
+// (the JSON keeps every digit).
+std::string SevenDigits(double value) {
   char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
   return std::string(buffer, r.ptr);
 }
 
@@ -116,7 +118,7 @@ std::string BatchSummaryJson(const BatchSummary& s) {
 std::string BatchSummaryLine(const BatchSummary& s) {
   return "集計：データ行 " + std::to_string(s.dataLines) + "、計算 " + std::to_string(s.computed) +
          "、行の検査で計算不可 " + std::to_string(s.rowRejected) + "、モデルで計算不可 " +
-         std::to_string(s.modelFailed) + "、復旧遅延被害額の合計 " + ShortestText(s.columns[3].sum) + "（百万円）";
+         std::to_string(s.modelFailed) + "、復旧遅延被害額の合計 " + SevenDigits(s.columns[3].sum) + "（百万円）";
 }
 
 bool WriteBatchSummary(const std::filesystem::path& file, const BatchSummary& summary, Reporter& reporter) {

@@ -71,7 +71,8 @@ struct BatchSummary {
 // that are not UTF-8 in paths or setting texts become U+FFFD.
 std::string BatchSummaryJson(const BatchSummary& summary);
 
-// One line for people: the counts and the total delay damage.
+// One line for people: the counts and the total delay damage (seven
+// significant digits).
 std::string BatchSummaryLine(const BatchSummary& summary);
 
 // Writes the JSON through a temporary file that takes the place of `file`
