@@ -98,21 +98,20 @@ Json QuantityJson(const NamedQuantity& q) {
 
 }  // namespace
 
-Explanation ExplainRow(std::string_view row, Mode mode, const CommonSettingTexts& settingTexts,
-                       const CommonSettings& settings, const GapTable& table, const std::filesystem::path& gapTable) {
+namespace {
+
+Explanation Start(Mode mode, const CommonSettingTexts& settingTexts, const CommonSettings& settings,
+                  const std::filesystem::path& gapTable) {
   Explanation e;
   e.mode = mode;
   for (std::size_t k = 0; k < 4; ++k) e.settingTexts[k] = std::string(settingTexts[k]);
   e.settings = settings;
   e.gapTable = gapTable;
-  e.row = std::string(row);
-  std::array<std::string_view, batch::kEchoFields> fields;
-  batch::SplitEight(row, fields);
-  RowRejection why;
-  if (!ParseHouseholdRow(std::span<const std::string_view>(fields), mode, e.household, &why)) {
-    e.rejected = why;
-    return e;
-  }
+  return e;
+}
+
+void Compute(Explanation& e, const CommonSettings& settings, const GapTable& table) {
+  const Mode mode = e.mode;
   bool computed = false;
   if (mode == Mode::WithRiskPremium) {
     WithRiskPremiumTrace trace;
@@ -127,6 +126,31 @@ Explanation ExplainRow(std::string_view row, Mode mode, const CommonSettingTexts
   }
   if (!computed && !e.failed) e.failed = FailedStep{"DelayDamage", {}, e.quantities.size() - 1};
   if (e.failed) e.quantities.resize(e.failed->position);
+}
+
+}  // namespace
+
+Explanation ExplainRow(std::string_view row, Mode mode, const CommonSettingTexts& settingTexts,
+                       const CommonSettings& settings, const GapTable& table, const std::filesystem::path& gapTable) {
+  Explanation e = Start(mode, settingTexts, settings, gapTable);
+  e.row = std::string(row);
+  std::array<std::string_view, batch::kEchoFields> fields;
+  batch::SplitEight(row, fields);
+  RowRejection why;
+  if (!ParseHouseholdRow(std::span<const std::string_view>(fields), mode, e.household, &why)) {
+    e.rejected = why;
+    return e;
+  }
+  Compute(e, settings, table);
+  return e;
+}
+
+Explanation ExplainHousehold(const HouseholdInput& household, Mode mode, const CommonSettingTexts& settingTexts,
+                             const CommonSettings& settings, const GapTable& table,
+                             const std::filesystem::path& gapTable) {
+  Explanation e = Start(mode, settingTexts, settings, gapTable);
+  e.household = household;
+  Compute(e, settings, table);
   return e;
 }
 
@@ -172,7 +196,7 @@ std::string ExplanationText(const Explanation& e) {
     const bool used = (k == 0) != (e.mode == Mode::WithRiskPremium);
     Line(out, kSettingNames[k], e.settingTexts[k], used ? SingleText(singles[k]) : "（このモードでは使わない）");
   }
-  out += "入力行: " + e.row + "\n";
+  if (!e.row.empty()) out += "入力行: " + e.row + "\n";
   if (e.rejected) return out;
   out += "世帯の値（単精度）:\n";
   for (std::size_t i = 0; i < HouseholdFieldsRead(e.mode); ++i) {
@@ -193,8 +217,8 @@ std::string ExplanationJson(const Explanation& e) {
       {"mode", e.mode == Mode::WithRiskPremium ? 1 : 0},
       {"gapTable", e.gapTable.string()},
       {"settings", SettingsJson(e.mode, e.settingTexts, e.settings)},
-      {"row", e.row},
   };
+  if (!e.row.empty()) json["row"] = e.row;
   if (!e.rejected) {
     Json household = Json::object();
     for (std::size_t i = 0; i < HouseholdFieldsRead(e.mode); ++i) {

@@ -38,6 +38,12 @@ struct Explanation {
 Explanation ExplainRow(std::string_view row, Mode mode, const CommonSettingTexts& settingTexts,
                        const CommonSettings& settings, const GapTable& table, const std::filesystem::path& gapTable);
 
+// The same for a household already checked (the window's boxes): the model
+// of the mode with its trace. `row` stays empty.
+Explanation ExplainHousehold(const HouseholdInput& household, Mode mode, const CommonSettingTexts& settingTexts,
+                             const CommonSettings& settings, const GapTable& table,
+                             const std::filesystem::path& gapTable);
+
 // Why the household was not computed, as a message ("" when it was).
 std::string ExplanationFailure(const Explanation& explanation);
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/explain_row.h"
 #include "batch/messages.h"
 #include "batch/sha256.h"
 #include "batch/summary.h"
@@ -383,6 +384,28 @@ TEST(WorkflowHeader, TooLongToKeepIsRefusedWithItsReason) {
   EXPECT_EQ(r.messages[0].text, "1" + std::string(msg::kHeaderTooLong));
   EXPECT_EQ(r.messages[1].text, "1" + std::string(msg::kHeaderTooLong));
   EXPECT_FALSE(fs::exists(out));
+}
+
+// The window explains a household it has checked itself: the same list and
+// text as the line that holds its values.
+TEST(WorkflowExplain, HouseholdAndRowGiveTheSameExplanation) {
+  GapTable table;
+  RecordingReporter r;
+  ASSERT_TRUE(LoadGapTable(VELMORA_EXAMPLE_GAP_TABLE, table, r));
+  const CommonSettings settings{0.61f, 0.025f, 0.04f, 3.14f};
+  for (const Mode mode : {Mode::WithRiskPremium, Mode::WithoutRiskPremium}) {
+    const Explanation row =
+        ExplainRow(kDefault, mode, kDefaultCommonSettingTexts, settings, table, VELMORA_EXAMPLE_GAP_TABLE);
+    ASSERT_TRUE(row.computed());
+    const Explanation household = ExplainHousehold(row.household, mode, kDefaultCommonSettingTexts, settings, table,
+                                                   VELMORA_EXAMPLE_GAP_TABLE);
+    const std::string rowLine = "入力行: " + kDefault + "\n";
+    std::string text = ExplanationText(row);
+    ASSERT_NE(text.find(rowLine), std::string::npos);
+    text.erase(text.find(rowLine), rowLine.size());
+    EXPECT_EQ(ExplanationText(household), text);
+    EXPECT_EQ(household.results.DelayDamage, row.results.DelayDamage);
+  }
 }
 
 // A gap table saved as UTF-8 with a byte order mark: the mark sits in the
