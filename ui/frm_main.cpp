@@ -452,7 +452,8 @@ void frmMain::cmdExecAll_Click() {
 void frmMain::runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress) {
   // The run fills settings_ and table_: this thread leaves both alone until
   // the run has ended (the commands that use them are refused meanwhile).
-  QEventLoop loop;
+  // The run's thread touches nothing of the window: this thread learns of
+  // its end from the flag, at the bar's next step.
   std::atomic<bool> ended{false};
   std::exception_ptr failure;
   std::jthread run;
@@ -464,18 +465,21 @@ void frmMain::runBatchWhileLive(const BatchCommand& command, Reporter& messages,
         failure = std::current_exception();
       }
       ended.store(true);
-      QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
   } catch (const std::system_error&) {
     // No thread to be had: the run takes this one, and the window waits.
     RunBatchCommand(command, settings_, table_, messages, &progress);
     return;
   }
+  QEventLoop loop;
   QTimer poll;
   poll.setInterval(kProgressPollMs);
-  connect(&poll, &QTimer::timeout, this, [this, &progress] { showBatchProgress(progress); });
+  connect(&poll, &QTimer::timeout, this, [&] {
+    showBatchProgress(progress);
+    if (ended.load()) loop.quit();
+  });
   poll.start();
-  if (!ended.load()) loop.exec();
+  loop.exec();
   // The loop also ends early when the program is ending (every event loop
   // is told to end then): the run stops there and keeps the earlier output.
   if (!ended.load()) progress.cancel();

@@ -4,13 +4,13 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QProgressBar>
-#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 #include <algorithm>
 #include <string>
 
+#include "../hostile/run_program.h"
 #include "ui_fixture.h"
 
 using namespace velmora;
@@ -32,7 +32,7 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   f.write(bytes);
 }
 
-// Enough lines that a run takes well over the yield interval.
+// Enough lines that a run lasts long enough to be seen working.
 QByteArray LongInput(int lines) {
   QByteArray text = "a,b,c,d,e,f,g,h\r\n";
   text.reserve(lines * 52);
@@ -187,8 +187,8 @@ class BatchWindowTest : public QObject {
 
   // During a long run the window answers at once: a timer keeps firing, a
   // click on the check box switches the boxes while the run goes on (the run
-  // keeps the mode it started with), the progress bar only moves on, and the
-  // commands that would disturb the run are refused.
+  // keeps the mode and settings it started with), the progress bar only moves
+  // on, and the commands that would disturb the run are refused.
   void windowStaysLiveDuringARun() {
     const QString in = files_.filePath(QStringLiteral("long.csv"));
     const QString out = files_.filePath(QStringLiteral("long-out.csv"));
@@ -215,6 +215,7 @@ class BatchWindowTest : public QObject {
         during.afterAltKeys = u2->text();
       }
       if (ticksDuringRun == 3) {
+        Box(*w_, "txtC3")->setText(QStringLiteral("0.5"));
         QTest::mouseClick(chkRP, Qt::LeftButton, {}, QPoint(8, chkRP->height() / 2));
         switchedDuringRun = !chkRP->isChecked() && Box(*w_, "txtC1")->isEnabled() && w_->isBatchRunning();
       }
@@ -238,7 +239,7 @@ class BatchWindowTest : public QObject {
     QVERIFY2(std::is_sorted(barValues.begin(), barValues.end()), qPrintable(Join(barValues)));
     QVERIFY2(QSet<int>(barValues.begin(), barValues.end()).size() >= 3, qPrintable(Join(barValues)));
     QVERIFY2(barValues.last() > bar->maximum() / 2, qPrintable(Join(barValues)));
-    // Every line in the mode the run started with.
+    // Every line in the mode and with the settings the run started with.
     const QByteArray result = ReadAll(out);
     QCOMPARE(result.count('\n'), 400001);
     QCOMPARE(result.count(kDefaultRow + ",0.3940527,1.342743,0.6642039,0.0002392535\r\n"), 400000);
@@ -268,15 +269,16 @@ class BatchWindowTest : public QObject {
     QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
     QCOMPARE(MessageTexts(*reporter_), QStringList{kCompleted});
 
-    QStringList args = {QStringLiteral("--insurance-rate"), settings[0], QStringLiteral("--damage-probability"),
-                        settings[1], QStringLiteral("--interest-rate"), settings[2], QStringLiteral("--markup-rate"),
-                        settings[3], QStringLiteral("--gap-table"), QString::fromStdString(w_->gapTableFile().string()),
-                        QStringLiteral("--threads"), QStringLiteral("1"), in, tool};
-    if (!withPremium) args.prepend(QStringLiteral("--without-risk-premium"));
-    QProcess batch;
-    batch.start(QStringLiteral(VELMORA_BATCH_TOOL), args);
-    QVERIFY(batch.waitForFinished(120000));
-    QCOMPARE(batch.exitCode(), 0);
+    std::vector<std::string> args = {"--insurance-rate",    settings[0].toStdString(),
+                                     "--damage-probability", settings[1].toStdString(),
+                                     "--interest-rate",      settings[2].toStdString(),
+                                     "--markup-rate",        settings[3].toStdString(),
+                                     "--gap-table",          w_->gapTableFile().string(),
+                                     "--threads",            "1",
+                                     in.toStdString(),       tool.toStdString()};
+    if (!withPremium) args.insert(args.begin(), "--without-risk-premium");
+    const RunResult batch = RunProgram(VELMORA_BATCH_TOOL, args);
+    QVERIFY2(batch.exited && batch.exitCode == 0, batch.err.c_str());
     const QByteArray expected = ReadAll(tool);
     QCOMPARE(expected.count('\n'), 40001);
     const QByteArray got = ReadAll(out);
