@@ -40,7 +40,7 @@ QByteArray LongInput(int lines) {
   return text;
 }
 
-// Households of many shapes, each line different: values with and without
+// Households of many shapes and values: with and without
 // the eighth field, lines the model cannot compute, extra fields, CP932 and
 // UTF-8 text, and CR LF, LF and CR line ends. In the mode with the risk
 // premium every line has the eight fields that mode needs.
