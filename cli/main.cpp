@@ -1,7 +1,6 @@
 // velmora-batch: the batch calculation from the command line, through the same
 // chain and engine as the window's batch command.
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +11,8 @@
 
 #include "batch/batch.h"
 #include "batch/gap_table_search.h"
+#include "batch/platform.h"
+#include "cli/platform.h"
 #include "core/version.h"
 
 namespace {
@@ -33,9 +34,9 @@ constexpr const char* kUsage =
     "  --interest-rate X       利子率 / interest rate                     (既定 default 0.040)\n"
     "  --markup-rate X         マークアップ率 / markup rate               (既定 default 3.140)\n"
     "  --gap-table FILE        ギャップ分布表 / gap-distribution table\n"
-    "                          (既定: 実行ファイルと同じフォルダ、~/.config/Velmora/、\n"
+    "                          (既定: 実行ファイルと同じフォルダ、" VELMORA_USER_TABLE_FOLDER "、\n"
     "                           ../share/velmora/ の順に EGapDis.txt を探します\n"
-    "                           default: EGapDis.txt beside this program, in ~/.config/Velmora/,\n"
+    "                           default: EGapDis.txt beside this program, in " VELMORA_USER_TABLE_FOLDER ",\n"
     "                           then in ../share/velmora/ from this program's folder)\n"
     "  --threads N             計算に使うスレッド数（既定: CPUのコア数）。結果は同じです\n"
     "                          threads to compute on (default: one per core);\n"
@@ -58,16 +59,14 @@ class StderrReporter : public Reporter {
 
  private:
   static void Print(std::string_view message) {
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputc('\n', stderr);
+    cli::WriteError(message);
+    cli::WriteError("\n");
   }
 };
 
-// The number of the signal that interrupted the run. Any thread may take the
-// signal; the engine asks on the main thread.
+// The number of the signal that interrupted the run (cli/platform.h). Any
+// thread may take the signal; the engine asks on the main thread.
 std::atomic<int> interrupted{0};
-static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
-void OnInterrupt(int signal) { interrupted.store(signal, std::memory_order_relaxed); }
 
 // Ctrl+C, SIGTERM or SIGHUP stop the check or the run within a block of
 // lines, and even after the last line until the result has taken the
@@ -92,21 +91,15 @@ bool ParseThreads(const std::string& text, unsigned& threads) {
   return true;
 }
 
-std::filesystem::path ProgramFolder() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : self.parent_path();
-}
-
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "velmora-batch: %s\n", what.c_str());
-  std::fputs("velmora-batch --help で使い方を表示します / see velmora-batch --help\n", stderr);
+  cli::WriteError("velmora-batch: " + what + "\n");
+  cli::WriteError("velmora-batch --help で使い方を表示します / see velmora-batch --help\n");
   return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int velmora::cli::ToolMain(int argc, char** argv) {
   BatchCommand command;
   std::string texts[4];
   for (int k = 0; k < 4; ++k) texts[k] = kDefaultCommonSettingTexts[static_cast<std::size_t>(k)];
@@ -133,11 +126,11 @@ int main(int argc, char** argv) {
       continue;
     }
     if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
+      cli::WriteOut(kUsage);
       return 0;
     }
     if (arg == "--version") {
-      std::printf("velmora-batch %s\n", kVersion);
+      cli::WriteOut(std::string("velmora-batch ") + kVersion + "\n");
       return 0;
     }
     if (arg == "--without-risk-premium") {
@@ -169,26 +162,20 @@ int main(int argc, char** argv) {
         return UsageError("スレッド数は1から1024の整数です / --threads takes a whole number from 1 to 1024: " + value);
       }
     } else {
-      command.gapTableFile = value;
+      command.gapTableFile = platform::PathFromUtf8(value);
       tableGiven = true;
     }
   }
   if (files.size() != 2) return UsageError("入力ファイルと出力ファイルを指定してください / give INPUT.csv and OUTPUT.csv");
-  command.input = files[0];
-  command.output = files[1];
+  command.input = platform::PathFromUtf8(files[0]);
+  command.output = platform::PathFromUtf8(files[1]);
   for (int k = 0; k < 4; ++k) command.settingTexts[static_cast<std::size_t>(k)] = texts[k];
 
-  // A file size limit must show as a write failure, not end the program.
-  std::signal(SIGXFSZ, SIG_IGN);
   // Set before anything is created, so that no signal can leave a temporary file.
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  cli::CatchInterrupts(interrupted);
 
   StderrReporter reporter;
-  if (!tableGiven && !LocateGapTable(ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
+  if (!tableGiven && !LocateGapTable(platform::ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   InterruptProgress progress;
   CommonSettings settings;
   GapTable table;
