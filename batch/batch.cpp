@@ -263,7 +263,7 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
   }
   // Besides equal texts, two texts naming one file (./a and a, a link): the
   // run would otherwise replace the input with its results.
-  if (input.native() == output.native() || batch::SameFile(input, output)) {
+  if (input.native() == output.native() || platform::SameFile(input, output)) {
     reporter.error(msg::kSameFiles);
     return false;
   }
@@ -346,7 +346,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
                       BatchProgress* progress, const BatchOptions& options, BatchSummary* summary) {
   // Checked again here: the result replaces the output only at the end, but it
   // must never replace the input.
-  if (input.native() == output.native() || batch::SameFile(input, output)) {
+  if (input.native() == output.native() || platform::SameFile(input, output)) {
     reporter.error(msg::kSameFiles);
     return BatchOutcome::Failed;
   }

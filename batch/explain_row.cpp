@@ -5,6 +5,7 @@
 
 #include "batch/json_parts.h"
 #include "batch/messages.h"
+#include "batch/platform.h"
 #include "batch/row.h"
 #include "batch/summary.h"
 #include "core/number_text.h"
@@ -188,7 +189,7 @@ std::string ExplanationFailure(const Explanation& e) {
 std::string ExplanationText(const Explanation& e) {
   std::string out;
   out += "モード: " + ModeText(e.mode) + "\n";
-  out += "ギャップ分布表: " + e.gapTable.string() + "\n";
+  out += "ギャップ分布表: " + platform::Utf8FromPath(e.gapTable) + "\n";
   out += "設定値（入力 / 使った単精度値）:\n";
   const std::array<float, 4> singles = {e.settings.InsuranceRate, e.settings.DamageProbability,
                                         e.settings.InterestRate, e.settings.MarkupRate};
@@ -215,7 +216,7 @@ std::string ExplanationText(const Explanation& e) {
 std::string ExplanationJson(const Explanation& e) {
   Json json = {
       {"mode", e.mode == Mode::WithRiskPremium ? 1 : 0},
-      {"gapTable", e.gapTable.string()},
+      {"gapTable", platform::Utf8FromPath(e.gapTable)},
       {"settings", SettingsJson(e.mode, e.settingTexts, e.settings)},
   };
   if (!e.row.empty()) json["row"] = e.row;

@@ -1,10 +1,12 @@
 #pragma once
-// The two files of a batch run, at the level of bytes and system calls: the
-// only part of the batch that knows the operating system (files.cpp, POSIX).
+// The two files of a batch run, at the level of bytes. The system calls under
+// them are batch/platform.h's, one source file per operating system.
 #include <cstdint>
 #include <cstddef>
 #include <filesystem>
 #include <string_view>
+
+#include "batch/platform.h"
 
 namespace velmora::batch {
 
@@ -25,13 +27,9 @@ class InputFile {
   std::uint64_t bytesTotal() const { return bytesTotal_; }
 
  private:
-  int fd_ = -1;
+  platform::File file_ = platform::kNoFile;
   std::uint64_t bytesTotal_ = 0;
 };
-
-// Whether two paths name one file (same device and inode); false when either
-// cannot be looked at.
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
 
 // The result file. Bytes go to a temporary file beside the file the output
 // path finally names (through symbolic links) and take its place only on
@@ -45,7 +43,8 @@ class ResultFile {
   ~ResultFile() { Discard(); }
 
   // False when the output cannot be written: an existing output that is not a
-  // regular file or is write-protected, a missing folder, no temporary file.
+  // regular file, is write-protected or (Windows) is held open by another
+  // program, a missing folder, no temporary file.
   bool Create(const std::filesystem::path& output);
   // Writes the bytes through; false once any write has failed.
   bool Write(const char* data, std::size_t size);
@@ -60,7 +59,7 @@ class ResultFile {
   void Discard();
 
  private:
-  int fd_ = -1;
+  platform::File file_ = platform::kNoFile;
   bool failed_ = false;
   bool finished_ = false;
   std::uint64_t written_ = 0;

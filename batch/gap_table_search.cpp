@@ -1,8 +1,8 @@
 #include "batch/gap_table_search.h"
 
-#include <cstdlib>
 #include <system_error>
 
+#include "batch/platform.h"
 #include "core/gap_table.h"
 #include "core/messages.h"
 
@@ -29,7 +29,7 @@ GapTableSearch FindGapTable(const std::filesystem::path& programFolder, const st
 std::string GapTableNotFoundMessage(const std::vector<std::filesystem::path>& searched) {
   std::string message = msg::kGapTableUnreadable;
   message += "\n探した場所:";
-  for (const auto& place : searched) message += "\n  " + place.string();
+  for (const auto& place : searched) message += "\n  " + platform::Utf8FromPath(place);
   return message;
 }
 
@@ -44,13 +44,6 @@ bool LocateGapTable(const std::filesystem::path& programFolder, const std::files
   return true;
 }
 
-std::filesystem::path UserSettingsFolder() {
-  // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && config[0] == '/') return std::filesystem::path(config) / "Velmora";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] != '\0') return std::filesystem::path(home) / ".config" / "Velmora";
-  return {};
-}
+std::filesystem::path UserSettingsFolder() { return platform::UserSettingsFolder(); }
 
 }  // namespace velmora

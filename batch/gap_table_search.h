@@ -29,7 +29,8 @@ bool LocateGapTable(const std::filesystem::path& programFolder, const std::files
                     std::filesystem::path& found, Reporter& reporter);
 
 // The folder of the window's settings store for the user running the program:
-// $XDG_CONFIG_HOME/Velmora, or $HOME/.config/Velmora. Empty when neither is set.
+// $XDG_CONFIG_HOME/Velmora or $HOME/.config/Velmora (empty when neither is
+// set); %APPDATA%\Velmora on Windows.
 std::filesystem::path UserSettingsFolder();
 
 }  // namespace velmora

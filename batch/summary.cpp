@@ -5,6 +5,7 @@
 #include "batch/files.h"
 #include "batch/json_parts.h"
 #include "batch/messages.h"
+#include "batch/platform.h"
 
 namespace velmora {
 
@@ -98,10 +99,10 @@ std::string BatchSummaryJson(const BatchSummary& s) {
       {"version", s.version},
       {"mode", withPremium ? 1 : 0},
       {"settings", SettingsJson(s.mode, s.settingTexts, s.settings)},
-      {"gapTable", {{"path", s.gapTable.string()}, {"sha256", s.gapTableSha256}}},
-      {"input", {{"path", s.input.string()}, {"bytes", s.inputBytes}, {"sha256", s.inputSha256}}},
+      {"gapTable", {{"path", platform::Utf8FromPath(s.gapTable)}, {"sha256", s.gapTableSha256}}},
+      {"input", {{"path", platform::Utf8FromPath(s.input)}, {"bytes", s.inputBytes}, {"sha256", s.inputSha256}}},
       {"output",
-       {{"path", s.output.string()},
+       {{"path", platform::Utf8FromPath(s.output)},
         {"sha256", s.outputSha256},
         {"encoding", EncodingName(s.encoding)},
         {"keptColumns", s.keptColumns}}},

@@ -1,12 +1,9 @@
 // velmora-batch: the batch calculation from the command line, through the same
 // chain and engine as the window's batch command.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -17,9 +14,10 @@
 
 #include "batch/batch.h"
 #include "batch/explain_row.h"
-#include "batch/files.h"
 #include "batch/gap_table_search.h"
+#include "batch/platform.h"
 #include "batch/summary.h"
+#include "cli/platform.h"
 #include "core/version.h"
 
 namespace {
@@ -43,9 +41,9 @@ constexpr const char* kUsage =
     "  --interest-rate X       利子率 / interest rate                     (既定 default 0.040)\n"
     "  --markup-rate X         マークアップ率 / markup rate               (既定 default 3.140)\n"
     "  --gap-table FILE        ギャップ分布表 / gap-distribution table\n"
-    "                          (既定: 実行ファイルと同じフォルダ、~/.config/Velmora/、\n"
+    "                          (既定: 実行ファイルと同じフォルダ、" VELMORA_USER_TABLE_FOLDER "、\n"
     "                           ../share/velmora/ の順に EGapDis.txt を探します\n"
-    "                           default: EGapDis.txt beside this program, in ~/.config/Velmora/,\n"
+    "                           default: EGapDis.txt beside this program, in " VELMORA_USER_TABLE_FOLDER ",\n"
     "                           then in ../share/velmora/ from this program's folder)\n"
     "  --threads N             計算に使うスレッド数（既定: CPUのコア数）。結果は同じです\n"
     "                          threads to compute on (default: one per core);\n"
@@ -77,14 +75,9 @@ constexpr const char* kUsage =
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
 
-// The number of the signal that interrupted the run. Any thread may take the
-// signal; the engine asks on the main thread.
+// The number of the signal that interrupted the run (cli/platform.h). Any
+// thread may take the signal; the engine asks on the main thread.
 std::atomic<int> interrupted{0};
-static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
-void OnInterrupt(int signal) { interrupted.store(signal, std::memory_order_relaxed); }
-
-// Whether standard error is a terminal, where progress may be drawn.
-bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 // Ctrl+C, SIGTERM or SIGHUP stop the check or the run within a block of
 // lines, and even after the last line until the result has taken the
@@ -104,8 +97,9 @@ class InterruptProgress : public BatchProgress {
 
   void Clear() {
     if (!shown_) return;
-    std::fputs("\r\x1b[K", stderr);
+    cli::WriteError("\r" + std::string(width_, ' ') + "\r");
     shown_ = false;
+    width_ = 0;
   }
 
  private:
@@ -132,9 +126,27 @@ class InterruptProgress : public BatchProgress {
       const double left = static_cast<double>(total - read) * seconds / static_cast<double>(read);
       text += "  残り約 " + std::to_string(static_cast<long long>(left + 0.5)) + " 秒";
     }
-    std::fputs(("\r" + text + "\x1b[K").c_str(), stderr);
+    // Spaces, not a terminal's escape sequence, blank what the last line left.
+    const std::size_t width = Columns(text);
+    const std::size_t blank = width_ > width ? width_ - width : 0;
+    cli::WriteError("\r" + text + std::string(blank, ' '));
+    width_ = std::max(width_, width);
     shown_ = true;
     lastDrawn_ = now;
+  }
+
+  // Terminal columns of UTF-8 text: the Japanese characters take two.
+  static std::size_t Columns(const std::string& text) {
+    std::size_t columns = 0;
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        ++columns;
+      } else if (byte >= 0xC0) {
+        columns += 2;
+      }
+    }
+    return columns;
   }
 
   static std::string Grouped(std::uint64_t n) {
@@ -149,6 +161,7 @@ class InterruptProgress : public BatchProgress {
   Clock::time_point passStart_ = start_;
   Clock::time_point lastDrawn_{};
   bool shown_ = false;
+  std::size_t width_ = 0;
 };
 
 // Messages on standard error, after the progress line has been cleared;
@@ -164,8 +177,8 @@ class StderrReporter : public Reporter {
  private:
   void Print(std::string_view message) {
     if (progress_ != nullptr) progress_->Clear();
-    std::fwrite(message.data(), 1, message.size(), stderr);
-    std::fputc('\n', stderr);
+    cli::WriteError(message);
+    cli::WriteError("\n");
   }
   const bool quiet_;
   InterruptProgress* const progress_;
@@ -184,15 +197,9 @@ bool ParseThreads(const std::string& text, unsigned& threads) {
   return true;
 }
 
-std::filesystem::path ProgramFolder() {
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : self.parent_path();
-}
-
 int UsageError(const std::string& what) {
-  std::fprintf(stderr, "velmora-batch: %s\n", what.c_str());
-  std::fputs("velmora-batch --help で使い方を表示します / see velmora-batch --help\n", stderr);
+  cli::WriteError("velmora-batch: " + what + "\n");
+  cli::WriteError("velmora-batch --help で使い方を表示します / see velmora-batch --help\n");
   return 2;
 }
 
@@ -210,7 +217,7 @@ bool ParseEncoding(std::string text, OutputEncoding& encoding) {
 
 // Whether `file` names `other` too (as text, or the same file on disk).
 bool NamesSameFile(const std::filesystem::path& file, const std::filesystem::path& other) {
-  return file.native() == other.native() || batch::SameFile(file, other);
+  return file.native() == other.native() || platform::SameFile(file, other);
 }
 
 // --explain: one data line through the row check and the model, as a run
@@ -226,8 +233,7 @@ int Explain(const std::string& row, const BatchCommand& command, bool json, Repo
   const Explanation explanation =
       ExplainRow(row, command.mode, command.settingTexts, settings, table, tableFile);
   const std::string out = json ? ExplanationJson(explanation) : ExplanationText(explanation);
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
+  cli::WriteOut(out);
   if (explanation.computed()) return 0;
   reporter.error(ExplanationFailure(explanation));
   return 1;
@@ -235,7 +241,7 @@ int Explain(const std::string& row, const BatchCommand& command, bool json, Repo
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int velmora::cli::ToolMain(int argc, char** argv) {
   BatchCommand command;
   std::string texts[4];
   for (int k = 0; k < 4; ++k) texts[k] = kDefaultCommonSettingTexts[static_cast<std::size_t>(k)];
@@ -276,11 +282,11 @@ int main(int argc, char** argv) {
       continue;
     }
     if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
+      cli::WriteOut(kUsage);
       return 0;
     }
     if (arg == "--version") {
-      std::printf("velmora-batch %s\n", kVersion);
+      cli::WriteOut(std::string("velmora-batch ") + kVersion + "\n");
       return 0;
     }
     if (arg == "--without-risk-premium") {
@@ -316,7 +322,7 @@ int main(int argc, char** argv) {
                           threadsText);
       }
     } else if (name == "--gap-table") {
-      command.gapTableFile = tableText;
+      command.gapTableFile = platform::PathFromUtf8(tableText);
       tableGiven = true;
     } else if (name == "--output-encoding") {
       if (!ParseEncoding(encodingText, command.options.encoding)) {
@@ -348,28 +354,23 @@ int main(int argc, char** argv) {
     if (files.size() != 2) {
       return UsageError("入力ファイルと出力ファイルを指定してください / give INPUT.csv and OUTPUT.csv");
     }
-    command.input = files[0];
-    command.output = files[1];
+    command.input = platform::PathFromUtf8(files[0]);
+    command.output = platform::PathFromUtf8(files[1]);
   }
   for (int k = 0; k < 4; ++k) command.settingTexts[static_cast<std::size_t>(k)] = texts[k];
 
-  // A file size limit must show as a write failure, not end the program.
-  std::signal(SIGXFSZ, SIG_IGN);
   // Set before anything is created, so that no signal can leave a temporary file.
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  cli::CatchInterrupts(interrupted);
 
-  InterruptProgress progress(!quiet && !explain && StderrIsTerminal());
+  InterruptProgress progress(!quiet && !explain && platform::StandardErrorIsTerminal());
   StderrReporter reporter(quiet, &progress);
-  if (!tableGiven && !LocateGapTable(ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
+  if (!tableGiven && !LocateGapTable(platform::ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   if (explain) return Explain(explainRow, command, json, reporter);
   // The summary must not take the place of a file the run reads or writes.
+  const std::filesystem::path summaryPath = platform::PathFromUtf8(summaryFile);
   if (!summaryFile.empty() &&
-      (NamesSameFile(summaryFile, command.input) || NamesSameFile(summaryFile, command.output) ||
-       NamesSameFile(summaryFile, command.gapTableFile))) {
+      (NamesSameFile(summaryPath, command.input) || NamesSameFile(summaryPath, command.output) ||
+       NamesSameFile(summaryPath, command.gapTableFile))) {
     return UsageError(
         "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
         "--summary must name a file other than the input, the output and the gap table");
@@ -385,7 +386,7 @@ int main(int argc, char** argv) {
   if (outcome == BatchOutcome::Completed) {
     // The summary follows the result; the result stays whatever becomes of it.
     if (summaryFile.empty()) return 0;
-    if (!WriteBatchSummary(summaryFile, summary, reporter)) return 1;
+    if (!WriteBatchSummary(summaryPath, summary, reporter)) return 1;
     reporter.info(BatchSummaryLine(summary));
     return 0;
   }

@@ -35,7 +35,12 @@ bool ReadEntry(std::string_view line, int& key, float& value) {
 }  // namespace
 
 bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& reporter) {
+#if defined(_WIN32)
+  // The path is UTF-16 there; fopen would take the ANSI code page.
+  std::unique_ptr<std::FILE, FileCloser> handle(_wfopen(file.c_str(), L"rb"));
+#else
   std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
+#endif
   bool failed = !handle;
   if (handle) {
     LineReader reader(handle.get());

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/reporter.h"
@@ -24,6 +25,16 @@ class RecordingReporter : public Reporter {
   void info(std::string_view m) override { messages.push_back({false, std::string(m)}); }
   std::vector<Message> messages;
 };
+
+// A path from UTF-8 text and back, on every platform (on Windows
+// std::filesystem::path(std::string) reads the ANSI code page).
+inline std::filesystem::path PathU8(std::string_view utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string U8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
 
 inline std::uint32_t Bits(float f) {
   std::uint32_t u;
@@ -46,8 +57,9 @@ class TempDir {
     std::filesystem::remove_all(path_, ec);
   }
   const std::filesystem::path& path() const { return path_; }
+  // `name` is UTF-8.
   std::filesystem::path Write(const std::string& name, const std::string& bytes) const {
-    auto p = path_ / name;
+    auto p = path_ / PathU8(name);
     std::ofstream(p, std::ios::binary) << bytes;
     return p;
   }

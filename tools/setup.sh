@@ -5,10 +5,11 @@
 #   tools/setup.sh [PROFILE ...]          (default: test)
 #
 #   window  build and start the window                (tools/run.sh)
-#   test    window, and what the tests use            (tools/test.sh, tools/screenshot.sh)
+#   test    window, windows, and what the tests use   (tools/test.sh, tools/screenshot.sh)
 #   fuzz    clang and its libFuzzer runtime           (tools/fuzz.sh)
 #   bench   the benchmark library and GNU time        (README, tools/bench_batch.sh)
-#   package window, and the Debian packaging tools    (tools/package.sh)
+#   windows the Windows cross build and Wine          (tools/windows.sh)
+#   package window, windows, and the Debian packaging tools (tools/package.sh)
 #   all     every one of them
 #
 # As root it installs; as a user with sudo it asks sudo; otherwise it names the
@@ -19,7 +20,8 @@ cd "$(dirname "$0")/.."
 
 # One list per use: add a package to the list of the use that needs it. Name
 # no release's version: each name must hold on every Debian release.
-base_packages=(g++ cmake make)
+# The engine's JSON (header-only) and SHA-256 (OpenSSL's libcrypto).
+base_packages=(g++ cmake make nlohmann-json3-dev libssl-dev)
 window_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-translations-l10n  # Qt's own texts (file dialogs, context menus) in Japanese
@@ -34,6 +36,13 @@ test_packages=(
 # libclang-rt-dev follows the release's default clang, whatever its version.
 fuzz_packages=(clang libclang-rt-dev)
 bench_packages=(libbenchmark-dev time)
+# MinGW-w64 with the posix thread model (std::thread), Wine to run what it
+# builds (wine gives the `wine` command, wine64 the 64-bit loader),
+# GoogleTest's sources to build for Windows, the header-only JSON library the
+# tool uses, and zip for the Windows package.
+windows_packages=(
+  g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev nlohmann-json3-dev zip
+)
 # dpkg-shlibdeps and dpkg-buildflags, CPack's shlibdeps, and the package checks.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
 
@@ -41,11 +50,12 @@ package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
 profile_lists() {
   case $1 in
     window) echo base window ;;
-    test) echo base window test ;;
+    test) echo base window test windows ;;
     fuzz) echo base fuzz ;;
     bench) echo base bench ;;
-    package) echo base window package ;;
-    all) echo base window test fuzz bench package ;;
+    windows) echo base windows ;;
+    package) echo base window package windows ;;
+    all) echo base window test fuzz bench package windows ;;
     *) return 1 ;;
   esac
 }
@@ -55,7 +65,7 @@ profiles=("$@")
 wanted=()
 for profile in "${profiles[@]}"; do
   lists=$(profile_lists "$profile") || {
-    echo "setup: unknown profile '$profile' (window, test, fuzz, bench, package or all)" >&2
+    echo "setup: unknown profile '$profile' (window, test, fuzz, bench, windows, package or all)" >&2
     exit 2
   }
   for list in $lists; do

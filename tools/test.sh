@@ -2,13 +2,15 @@
 # Sets up, builds and runs every test, in stages: once at -O0 and once at -O3
 # -march=native, so that the pinned results hold at both, and once under
 # AddressSanitizer and UndefinedBehaviorSanitizer, where any finding fails;
-# then the batch engine, the tool and the window's batch under ThreadSanitizer.
+# then the batch engine, the tool and the window's batch under ThreadSanitizer;
+# last the engine and velmora-batch cross-built for Windows and tested under
+# Wine (tools/windows.sh).
 #
 # Every stage runs, even after one has failed; each ends with one summary line
 # (tests passed, failed and skipped), and the exit status is 1 when any stage
 # failed. A stage's build output goes to its build folder's build.log.
 #
-#   tools/test.sh [stage ...]      (default: every stage: o0 native asan tsan)
+#   tools/test.sh [stage ...]      (default: every stage: o0 native asan tsan windows)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/setup.sh test
@@ -66,8 +68,15 @@ build_and_test() {
   # One line per test as it ends (the lines for tests that start are left out).
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --output-junit "$report" ${ctest_args+"${ctest_args[@]}"} 2>&1 |
     grep --line-buffered -v '^ *Start  *[0-9][0-9]*: ' || true
+  record_junit "$label" "$report" "ctest wrote no report"
+}
+
+# Records the counts of ctest's JUnit report $2 for stage $1; without a
+# report, the stage failed for reason $3.
+record_junit() {
+  local label=$1 report=$2
   if [ ! -s "$report" ]; then
-    record "$label" "" "" "" "ctest wrote no report"
+    record "$label" "" "" "" "$3"
     return
   fi
   # <testsuite ... tests="N" failures="F" disabled="D" skipped="S" ...>
@@ -125,7 +134,20 @@ stage_tsan() {
     -DCMAKE_CXX_FLAGS="-O1 $tsan" -DCMAKE_EXE_LINKER_FLAGS="$tsan"
 }
 
-stages=(o0 native asan tsan)
+stage_windows() {
+  # The engine and the tool for Windows, their suites under Wine and the
+  # comparison with the Linux tool; tools/windows.sh writes ctest's report.
+  local label="Windows (MinGW-w64, under Wine)"
+  local report=$PWD/build/windows/ctest-junit.xml
+  rm -f "$report"
+  echo "== $label (build/windows)"
+  local started=$SECONDS
+  tools/windows.sh || true
+  echo "   the Windows stage took $((SECONDS - started)) s"
+  record_junit "$label" "$report" "no test report: build or Wine failed, see build/windows/build.log"
+}
+
+stages=(o0 native asan tsan windows)
 if [ "$#" -gt 0 ]; then
   for stage in "$@"; do
     declare -F "stage_$stage" >/dev/null || { echo "test: no stage '$stage' (${stages[*]})" >&2; exit 2; }

@@ -23,6 +23,8 @@ class QPushButton;
 
 namespace velmora {
 
+class BatchProgress;
+struct BatchCommand;
 class TextBox;
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
@@ -43,10 +45,9 @@ class frmMain : public QMainWindow {
   // The table the last command found (empty when it found none).
   const std::filesystem::path& gapTableFile() const { return gapTableFile_; }
   Mode riskPremiumMode() const { return riskPremiumMode_; }
+  // Read it only while no batch runs: the run's thread fills it.
   const CommonSettings& commonSettings() const { return settings_; }
   bool isBatchRunning() const { return batchRunning_; }
-  // Yields to the event loop during the last batch run (for measurements).
-  int batchYields() const { return batchYields_; }
 
   void LoadSettings();
   void SaveSettings();
@@ -64,8 +65,6 @@ class frmMain : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  class BatchYield;
-
   void buildControls();
   void buildMenus();
   void setTabOrder();
@@ -75,6 +74,10 @@ class frmMain : public QMainWindow {
   std::array<std::string, 4> commonSettingTexts() const;
   QLineEdit* settingBox(const char* key) const;
   void setBatchRunning(bool running);
+  // Runs the batch command on a thread of its own while this thread keeps
+  // handling the window's events; returns once the run has ended.
+  void runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress);
+  void showBatchProgress(const BatchProgress& progress);
   // Finds EGapDis.txt for a command into gapTableFile_; reports when none is found.
   bool findGapTable();
 
@@ -93,7 +96,8 @@ class frmMain : public QMainWindow {
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
-  int batchYields_ = 0;
+  // The running batch's progress, so that a close can cancel it.
+  BatchProgress* runningBatch_ = nullptr;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;

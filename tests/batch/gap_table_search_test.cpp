@@ -74,6 +74,14 @@ TEST(GapTableSearch, NothingFoundNamesEveryPlaceSearched) {
   EXPECT_EQ(reporter.messages.size(), 1u);
 }
 
+#if defined(_WIN32)
+// The folder QSettings gives an IniFormat store: the roaming application data.
+TEST(GapTableSearch, UserFolderIsTheFolderOfTheSettingsStore) {
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  ASSERT_NE(appData, nullptr);
+  EXPECT_EQ(UserSettingsFolder(), fs::path(appData) / "Velmora");
+}
+#else
 // Sets an environment variable for one test and puts the old value back.
 class ScopedEnv {
  public:
@@ -115,6 +123,7 @@ TEST(GapTableSearch, UserFolderIsTheFolderOfTheSettingsStore) {
   config.set(nullptr);
   EXPECT_TRUE(UserSettingsFolder().empty());
 }
+#endif
 
 }  // namespace
 }  // namespace velmora

@@ -374,13 +374,20 @@ TEST_F(CliTestWorkflow, ProgressOnlyOnATerminal) {
   const TerminalRun shown = RunOnATerminal({"--threads", "2", in.string(), out}, in, true);
   if (!shown.caught) GTEST_SKIP() << "the run ended before it could be stopped";
   EXPECT_EQ(shown.exitCode, 0) << shown.output;
-  for (const char* part : {"%", " 行/秒", "残り約 ", "\r\x1b[K"}) {
+  for (const char* part : {"%", " 行/秒", "残り約 "}) {
     EXPECT_NE(shown.output.find(part), std::string::npos) << part << " in " << shown.output;
   }
-  // Cleared before the message, which is the last thing on the terminal.
-  const std::string end = std::string("\r\x1b[K") + msg::kBatchCompleted + "\r\n";
-  ASSERT_GE(shown.output.size(), end.size());
-  EXPECT_EQ(shown.output.substr(shown.output.size() - end.size()), end);
+  // Blanked with spaces before the message, which is the last thing on the
+  // terminal: "\r", the spaces, "\r", the message.
+  const std::string end = std::string("\r") + msg::kBatchCompleted + "\r\n";
+  ASSERT_GT(shown.output.size(), end.size());
+  ASSERT_EQ(shown.output.substr(shown.output.size() - end.size()), end);
+  const std::string before = shown.output.substr(0, shown.output.size() - end.size());
+  const std::size_t blankStart = before.rfind('\r');
+  ASSERT_NE(blankStart, std::string::npos) << shown.output;
+  const std::string blank = before.substr(blankStart + 1);
+  EXPECT_GE(blank.size(), std::string("計算中 100%").size() - 4) << shown.output;
+  EXPECT_EQ(blank.find_first_not_of(' '), std::string::npos) << shown.output;
 
   const TerminalRun quiet = RunOnATerminal({"--quiet", in.string(), out}, in, true);
   EXPECT_EQ(quiet.exitCode, 0);

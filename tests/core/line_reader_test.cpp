@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 #include <cstdio>
 #include <memory>
 
@@ -124,7 +130,18 @@ TEST(LineReader, SkipPassesOverAHeadingOfAnyLength) {
 }
 
 TEST(LineReader, ReadErrorIsReported) {
+#if defined(_WIN32)
+  // A folder cannot be opened there: a stream on a file the system lets
+  // this process write but not read.
+  test::TempDir dir;
+  const HANDLE writeOnly = CreateFileW(dir.Write("w", "bytes").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                       nullptr);
+  ASSERT_NE(writeOnly, INVALID_HANDLE_VALUE);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(
+      _fdopen(_open_osfhandle(reinterpret_cast<std::intptr_t>(writeOnly), _O_RDONLY), "rb"), &std::fclose);
+#else
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen("/", "rb"), &std::fclose);
+#endif
   ASSERT_TRUE(f);
   LineReader reader(f.get());
   std::string_view line;

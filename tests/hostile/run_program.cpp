@@ -21,20 +21,7 @@ extern char** environ;
 namespace velmora::test {
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::string AsPrinted(std::string_view utf8) { return std::string(utf8); }
 
 int OpenDescriptors() {
   int n = 0;
@@ -171,7 +158,8 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   if (::pipe2(reportFds, O_CLOEXEC) != 0) return result;
   const pid_t pid = ::fork();
   if (pid == 0) {
-    const int in = options.standardInputBytes ? pipeFds[0] : ::open(options.standardInput.c_str(), O_RDONLY);
+    const fs::path input = options.standardInput.empty() ? fs::path("/dev/null") : options.standardInput;
+    const int in = options.standardInputBytes ? pipeFds[0] : ::open(input.c_str(), O_RDONLY);
     ::dup2(in, 0);
     ::dup2(outFd, 1);
     ::dup2(errFd, 2);
@@ -191,6 +179,7 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       [[maybe_unused]] const auto written = ::write(reportFds[1], report, sizeof report);
       ::_exit(status);
     };
+    if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0) fail(1, 127);
     if (options.userId) {
       if (::setgroups(0, nullptr) != 0 || ::setgid(*options.userId) != 0 || ::setuid(*options.userId) != 0)
         fail(0, 126);
@@ -206,8 +195,9 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (options.signalAfter && !signalled && elapsed >= *options.signalAfter) {
-      ::kill(pid, options.signal);
+    if (!signalled && ((options.signalAfter && elapsed >= *options.signalAfter) ||
+                       (options.signalWhen && options.signalWhen(pid)))) {
+      result.signalled = ::kill(pid, options.signal) == 0;
       signalled = true;
     }
     if (elapsed >= options.timeout) {
@@ -217,7 +207,7 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
       break;
     }
     if (options.whileRunning) options.whileRunning(pid);
-    std::this_thread::sleep_for(std::chrono::milliseconds(options.whileRunning ? 1 : 5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.whileRunning || options.signalWhen ? 1 : 5));
   }
   if (pipeFds[0] >= 0) ::close(pipeFds[0]);
   int report[2] = {0, 0};

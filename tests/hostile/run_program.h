@@ -1,10 +1,16 @@
 #pragma once
 // Runs a program of the project as a user would, and tells how it ended.
+// run_program.cpp on POSIX (fork and exec), run_program_windows.cpp on
+// Windows (CreateProcessW); the limits and the user are POSIX's only.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::test {
@@ -21,16 +27,22 @@ struct RunOptions {
   std::chrono::milliseconds timeout{60000};
   // Extra "NAME=value" entries on top of the inherited environment.
   std::vector<std::string> environment;
-  // File to connect to standard input (default /dev/null)...
-  std::filesystem::path standardInput = "/dev/null";
+  // File to connect to standard input (default: the null device)...
+  std::filesystem::path standardInput;
   // ...or these bytes through a pipe, closed after them (at most 64 KiB).
   std::optional<std::string> standardInputBytes;
   // Run the child as this user and group, without supplementary groups (a
   // test running as root needs it to meet file permissions at all).
   std::optional<unsigned> userId;
-  // A signal sent after this long, if the child is still running.
+  // A signal sent after this long, if the child is still running. On
+  // Windows only SIGINT, as Ctrl+C in a console of the child's own.
   std::optional<std::chrono::milliseconds> signalAfter;
+  // ...or at the first look (about every millisecond) at which this answers
+  // true, given the child's process id.
+  std::function<bool(int pid)> signalWhen;
   int signal = 0;
+  // The child's current folder (default: this process's).
+  std::filesystem::path workingDirectory;
   // Called about every millisecond with the child's process id while it runs.
   std::function<void(int pid)> whileRunning;
 };
@@ -40,6 +52,7 @@ struct RunResult {
   int exitCode = -1;
   int signal = 0;       // the signal that ended it, when !exited
   bool hung = false;    // killed at the timeout
+  bool signalled = false;  // RunOptions::signal was sent
   // Why the program never started (changing user or execve failed), with
   // the system's reason; empty when it ran.
   std::string startFailure;
@@ -47,8 +60,32 @@ struct RunResult {
   std::string err;
 };
 
+// The arguments are UTF-8.
 RunResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& args,
                      const RunOptions& options = {});
+
+// UTF-8 text as the tool writes it to a redirected output: the same bytes on
+// POSIX; CP932 with CR LF line ends on Windows.
+std::string AsPrinted(std::string_view utf8);
+
+// Whole file as bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Names in a folder, sorted.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+#if !defined(_WIN32)
 
 // The user a permission test runs the program as: none (this one) unless
 // this is root, then "nobody".
@@ -82,12 +119,6 @@ class UnprivilegedCopy {
   std::string unusable_;
 };
 
-// Whole file as bytes; empty when it cannot be read.
-std::string ReadFile(const std::filesystem::path& path);
-
-// Names in a folder, sorted.
-std::vector<std::string> FolderEntries(const std::filesystem::path& folder);
-
 // Files under `folder` that process `pid` holds open.
 std::vector<std::string> OpenFilesUnder(const std::filesystem::path& folder, int pid);
 
@@ -96,5 +127,6 @@ int OpenDescriptors();
 
 // Files under `folder` that this process holds open.
 std::vector<std::string> OpenFilesUnder(const std::filesystem::path& folder);
+#endif
 
 }  // namespace velmora::test

@@ -193,7 +193,7 @@ TEST_F(WindowBatch, ClicksAndCloseDuringARun) {
   const fs::path output = dir.Write("out.csv", "an earlier result\r\n");
   frmMain window(&reporter);
   window.show();
-  // While the run yields: a second batch click, an individual calculation
+  // While the run goes on: a second batch click, an individual calculation
   // after a changed setting (which must not reach the run), and then the
   // window's close.
   int ticks = 0;

@@ -1,0 +1,85 @@
+#pragma once
+// Everything the batch asks of the operating system, in one small set of
+// calls: platform_posix.cpp and platform_windows.cpp implement it, and no
+// other file of the engine calls the system for files. Paths are
+// std::filesystem::path throughout (wide on Windows, so Japanese names work);
+// texts that name a path are UTF-8.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace velmora::platform {
+
+// An open file: a descriptor on POSIX, a HANDLE on Windows.
+using File = std::intptr_t;
+inline constexpr File kNoFile = -1;
+
+// A path from UTF-8 text (a command-line argument, a setting) and back. On
+// Windows std::filesystem::path(std::string) would read the ANSI code page.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string Utf8FromPath(const std::filesystem::path& path);
+
+// --- Input --------------------------------------------------------------
+
+// Opens a regular file (not a folder, pipe or device: the batch reads its
+// input twice) for reading from start to end; kNoFile when it is none or
+// cannot be opened. `size` gets its size when opened.
+File OpenInput(const std::filesystem::path& path, std::uint64_t& size);
+// Up to `size` bytes: the count, 0 at the end, -1 on a read error.
+std::ptrdiff_t Read(File file, char* into, std::size_t size);
+
+// Whether two paths name one file: the same device and inode on POSIX, the
+// same volume serial number and file index on Windows. False when either
+// cannot be looked at.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// --- Output -------------------------------------------------------------
+
+// Where a result for `output` goes, found before anything is written.
+struct OutputPlace {
+  std::filesystem::path target;  // the file to replace (through links), or to create
+  bool exists = false;
+  std::uint32_t attributes = 0;  // of the existing file, given to its replacement
+};
+
+// False when an output there could not be replaced: an existing output that
+// is not a regular file, is write-protected or (Windows) is held open by
+// another program without sharing; a link that leads nowhere it may write.
+bool FindOutputPlace(const std::filesystem::path& output, OutputPlace& place);
+
+// Creates `path` anew for writing, never opening an existing file: kNoFile
+// otherwise, with `exists` telling whether the name was taken.
+File CreateNew(const std::filesystem::path& path, bool& exists);
+// Gives a new file the attributes of the file it replaces (POSIX permissions).
+void KeepAttributes(File file, const OutputPlace& place);
+// Writes every byte; false on any failure.
+bool Write(File file, const char* data, std::size_t size);
+// Asks the system to start writing [from, from + size) to disk now (Linux;
+// elsewhere nothing), so that the final flush has little left to do.
+void StartWriteBack(File file, std::uint64_t from, std::uint64_t size);
+// Everything written is on disk (fsync, FlushFileBuffers).
+bool FlushToDisk(File file);
+// False when closing showed a failure.
+bool Close(File file);
+// Puts `from` in the place of `to` in one step, replacing it (rename;
+// MoveFileExW with replace and write-through). False leaves both as they were.
+bool Replace(const std::filesystem::path& from, const std::filesystem::path& to);
+void Remove(const std::filesystem::path& path);
+
+// --- The program and its user -------------------------------------------
+
+// This process's number, for names no other process uses at the same time.
+unsigned long ProcessId();
+// The folder of the running executable; empty when unknown.
+std::filesystem::path ProgramFolder();
+// The folder of the window's settings store for the user running the program
+// (where the user's own EGapDis.txt is looked for): $XDG_CONFIG_HOME/Velmora
+// or $HOME/.config/Velmora on POSIX, %APPDATA%\Velmora (the roaming
+// application data folder) on Windows. Empty when none is known.
+std::filesystem::path UserSettingsFolder();
+// Whether standard error is a terminal (a console on Windows).
+bool StandardErrorIsTerminal();
+
+}  // namespace velmora::platform

@@ -1,0 +1,136 @@
+// The batch's system calls on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+
+#include "batch/platform.h"
+
+namespace velmora::platform {
+namespace fs = std::filesystem;
+
+namespace {
+int Fd(File file) { return static_cast<int>(file); }
+}  // namespace
+
+// Paths are bytes here: a name that is no valid UTF-8 still names its file.
+fs::path PathFromUtf8(std::string_view utf8) { return fs::path(std::string(utf8)); }
+std::string Utf8FromPath(const fs::path& path) { return path.string(); }
+
+File OpenInput(const fs::path& path, std::uint64_t& size) {
+  // Opening without blocking keeps a named pipe without a writer from hanging
+  // the program; only a regular file is kept.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return kNoFile;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return kNoFile;
+  }
+  size = static_cast<std::uint64_t>(st.st_size);
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // Read from start to end once: let the system read ahead generously.
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+std::ptrdiff_t Read(File file, char* into, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(Fd(file), into, size);
+    if (got < 0 && errno == EINTR) continue;
+    return got;
+  }
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+  struct stat sa {}, sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool FindOutputPlace(const fs::path& output, OutputPlace& place) {
+  // Follow symbolic links by hand, so that a link is replaced at its target
+  // (and stays a link), a dangling one included.
+  place = OutputPlace{output};
+  for (int hops = 0;; ++hops) {
+    struct stat st {};
+    if (::lstat(place.target.c_str(), &st) != 0) return errno == ENOENT;
+    if (!S_ISLNK(st.st_mode)) {
+      // Renaming over a folder, a device or a pipe would not write into it.
+      if (!S_ISREG(st.st_mode)) return false;
+      // A write-protected result file stays protected.
+      if (::access(place.target.c_str(), W_OK) != 0) return false;
+      place.exists = true;
+      place.attributes = st.st_mode & 07777;
+      return true;
+    }
+    std::error_code ec;
+    const fs::path link = fs::read_symlink(place.target, ec);
+    if (ec || hops == 40) return false;
+    place.target = link.is_absolute() ? link : place.target.parent_path() / link;
+  }
+}
+
+File CreateNew(const fs::path& path, bool& exists) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  exists = fd < 0 && errno == EEXIST;
+  return fd < 0 ? kNoFile : fd;
+}
+
+// The replaced file's permissions, as emptying it would keep them.
+void KeepAttributes(File file, const OutputPlace& place) {
+  if (place.exists) ::fchmod(Fd(file), static_cast<mode_t>(place.attributes));
+}
+
+bool Write(File file, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t done = ::write(Fd(file), data, size);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return true;
+}
+
+void StartWriteBack([[maybe_unused]] File file, [[maybe_unused]] std::uint64_t from,
+                    [[maybe_unused]] std::uint64_t size) {
+#if defined(__linux__)
+  ::sync_file_range(Fd(file), static_cast<off_t>(from), static_cast<off_t>(size), SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
+bool FlushToDisk(File file) { return ::fsync(Fd(file)) == 0 || errno == EINVAL; }
+
+bool Close(File file) { return ::close(Fd(file)) == 0; }
+
+bool Replace(const fs::path& from, const fs::path& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+
+void Remove(const fs::path& path) { ::unlink(path.c_str()); }
+
+unsigned long ProcessId() { return static_cast<unsigned long>(::getpid()); }
+
+fs::path ProgramFolder() {
+  std::error_code ec;
+  const auto self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path() : self.parent_path();
+}
+
+fs::path UserSettingsFolder() {
+  // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG rules say.
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config != nullptr && config[0] == '/') return fs::path(config) / "Velmora";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return fs::path(home) / ".config" / "Velmora";
+  return {};
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
+
+}  // namespace velmora::platform

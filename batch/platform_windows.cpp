@@ -1,0 +1,222 @@
+// The batch's system calls on Windows. Paths reach the system in UTF-16, so
+// Japanese folder and file names work whatever the ANSI code page is.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// After windows.h:
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+
+#include "batch/platform.h"
+
+namespace velmora::platform {
+namespace fs = std::filesystem;
+
+namespace {
+
+HANDLE Handle(File file) { return reinterpret_cast<HANDLE>(file); }
+File FromHandle(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<File>(handle); }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A path as the file functions take it. Beyond MAX_PATH only the extended
+// form ("\\?\C:\...") is accepted, and that form must be absolute.
+std::wstring SystemPath(const fs::path& path) {
+  const std::wstring& text = path.native();
+  if (text.size() < MAX_PATH - 12 || text.rfind(L"\\\\?\\", 0) == 0 || text.rfind(L"\\\\.\\", 0) == 0) return text;
+  const DWORD size = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return text;
+  std::wstring full(size, L'\0');
+  full.resize(GetFullPathNameW(text.c_str(), size, full.data(), nullptr));
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+  return L"\\\\?\\" + full;
+}
+
+// Opens what `path` names (through links) to look at it, whatever it is.
+HANDLE OpenToLookAt(const fs::path& path) {
+  return CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+}  // namespace
+
+fs::path PathFromUtf8(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return fs::path(wide);
+}
+
+std::string Utf8FromPath(const fs::path& path) {
+  const std::wstring& wide = path.native();
+  if (wide.empty()) return {};
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+File OpenInput(const fs::path& path, std::uint64_t& size) {
+  // Others may go on reading and writing it (a spreadsheet that has it open),
+  // as on POSIX; it is read from start to end once.
+  const HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return kNoFile;
+  // A regular file only: no folder, pipe, console or device (NUL, COM1).
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(file);
+    return kNoFile;
+  }
+  size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  return FromHandle(file);
+}
+
+std::ptrdiff_t Read(File file, char* into, std::size_t size) {
+  DWORD got = 0;
+  const auto ask = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
+  if (!ReadFile(Handle(file), into, ask, &got, nullptr)) return -1;
+  return static_cast<std::ptrdiff_t>(got);
+}
+
+bool SameFile(const fs::path& a, const fs::path& b) {
+  BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
+  for (auto [path, info] : {std::pair{&a, &infoA}, std::pair{&b, &infoB}}) {
+    const HANDLE file = OpenToLookAt(*path);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(file, info) != 0;
+    CloseHandle(file);
+    if (!known) return false;
+  }
+  return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+         infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+bool FindOutputPlace(const fs::path& output, OutputPlace& place) {
+  place = OutputPlace{output};
+  const HANDLE file = OpenToLookAt(output);
+  if (file == INVALID_HANDLE_VALUE) {
+    // Nothing there yet: the result is created. A missing folder shows when
+    // the temporary file cannot be made beside it.
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  // Replacing a folder or a device would not write into it; a read-only
+  // result file stays protected.
+  bool usable = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+  // A symbolic link is replaced at its target, and stays a link.
+  const DWORD own = GetFileAttributesW(SystemPath(output).c_str());
+  if (usable && own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    std::wstring target(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD size = GetFinalPathNameByHandleW(file, target.data(), static_cast<DWORD>(target.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (size == 0) usable = false;
+      if (size == 0 || size < target.size()) {
+        target.resize(size);
+        break;
+      }
+      target.resize(size);
+    }
+    place.target = fs::path(target);
+  }
+  CloseHandle(file);
+  if (!usable) return false;
+  // Windows replaces a file only while no program holds it open (a
+  // spreadsheet showing the last result), whatever it shares: found out now,
+  // before the run, and not only when the result is to take its place.
+  const HANDLE replaceable = CreateFileW(SystemPath(place.target).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (replaceable == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(replaceable);
+  place.exists = true;
+  place.attributes = info.dwFileAttributes;
+  return true;
+}
+
+File CreateNew(const fs::path& path, bool& exists) {
+  const HANDLE file = CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD error = GetLastError();
+  exists = file == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+  return FromHandle(file);
+}
+
+// The replaced file's hidden, system, archive and indexing attributes.
+void KeepAttributes(File file, const OutputPlace& place) {
+  constexpr DWORD kKept =
+      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (!place.exists || (place.attributes & kKept) == 0) return;
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = place.attributes & kKept;
+  SetFileInformationByHandle(Handle(file), FileBasicInfo, &basic, sizeof basic);
+}
+
+bool Write(File file, const char* data, std::size_t size) {
+  while (size > 0) {
+    DWORD done = 0;
+    const auto ask = static_cast<DWORD>(std::min<std::size_t>(size, DWORD{1} << 30));
+    if (!WriteFile(Handle(file), data, ask, &done, nullptr) || done == 0) return false;
+    data += done;
+    size -= done;
+  }
+  return true;
+}
+
+void StartWriteBack(File, std::uint64_t, std::uint64_t) {}
+
+bool FlushToDisk(File file) { return FlushFileBuffers(Handle(file)) != 0; }
+
+bool Close(File file) { return CloseHandle(Handle(file)) != 0; }
+
+bool Replace(const fs::path& from, const fs::path& to) {
+  return MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void Remove(const fs::path& path) { DeleteFileW(SystemPath(path).c_str()); }
+
+unsigned long ProcessId() { return GetCurrentProcessId(); }
+
+fs::path ProgramFolder() {
+  std::wstring name(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD size = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    if (size == 0) return {};
+    if (size < name.size()) {
+      name.resize(size);
+      return fs::path(name).parent_path();
+    }
+    name.resize(name.size() * 2);  // cut short: try again with more room
+  }
+}
+
+// Where QSettings keeps an IniFormat store of the user ("%APPDATA%\Velmora").
+fs::path UserSettingsFolder() {
+  PWSTR folder = nullptr;
+  fs::path result;
+  if (SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &folder) == S_OK && folder != nullptr) {
+    result = fs::path(folder) / L"Velmora";
+  }
+  CoTaskMemFree(folder);
+  return result;
+}
+
+bool StandardErrorIsTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+}  // namespace velmora::platform
