@@ -2,23 +2,32 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
 #include <functional>
+#include <limits>
+#include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "batch/files.h"
 #include "batch/messages.h"
 #include "batch/pipeline.h"
+#include "batch/row.h"
+#include "batch/sha256.h"
 #include "core/line_reader.h"
 #include "core/models.h"
 #include "core/number_text.h"
+#include "core/version.h"
 
 namespace velmora {
 namespace {
 
-constexpr std::size_t kEchoFields = 8;
+using batch::kEchoFields;
+using batch::SplitEight;
 
 std::size_t MinimumFields(Mode mode) { return mode == Mode::WithRiskPremium ? 8 : 7; }
 
@@ -33,23 +42,22 @@ std::size_t CountFields(std::string_view line, std::size_t enough) {
   return count;
 }
 
-// The line as if seven commas were appended and it were split at every comma:
-// the first eight texts, and how many of them the line itself holds (the echo
-// then needs 8 - held commas after the line's own first eight fields).
-std::size_t SplitEight(std::string_view line, std::array<std::string_view, kEchoFields>& fields) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
-  const char* start = p;
-  std::size_t held = 0;
-  for (; p != end; ++p) {
-    if (*p != ',') continue;
-    fields[held++] = std::string_view(start, static_cast<std::size_t>(p - start));
-    start = p + 1;
-    if (held == kEchoFields) break;
-  }
-  if (held < kEchoFields) fields[held++] = std::string_view(start, static_cast<std::size_t>(end - start));
-  for (std::size_t i = held; i < kEchoFields; ++i) fields[i] = std::string_view();
-  return held;
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The part of a line (or of the header) that the result echoes: up to the
+// end of its eighth field. The rest, from the eighth comma on, is the line's
+// own fields from the ninth on.
+std::size_t EchoSize(std::string_view line) {
+  std::array<std::string_view, kEchoFields> fields;
+  const std::size_t held = SplitEight(line, fields);
+  return static_cast<std::size_t>(fields[held - 1].data() + fields[held - 1].size() - line.data());
+}
+
+// Whether the result is written in UTF-8 (else CP932).
+bool WritesUtf8(OutputEncoding encoding, bool inputUtf8) {
+  return encoding == OutputEncoding::FromInput ? inputUtf8 : encoding == OutputEncoding::Utf8;
 }
 
 char* PutNumber(char* out, float value) { return out + FormatBatchNumberTo(value, out); }
@@ -70,19 +78,94 @@ void ForEachLine(const batch::Chunk& chunk, Line&& line) {
   }
 }
 
-// The check's work: counts the lines and finds the first one short of fields.
-void CheckChunk(batch::Chunk& chunk, std::size_t minimum) {
+// What the check found wrong with chunk.firstBadLine.
+enum BadLine { kTooFewFields = 0, kNotAscii = 1 };
+
+// The check's work: counts the lines and finds the first one short of fields
+// (and, with kAsciiOnly, the first whose echo, or whole line when `wholeLine`,
+// holds a byte outside ASCII).
+template <bool kAsciiOnly>
+void CheckChunk(batch::Chunk& chunk, std::size_t minimum, bool wholeLine) {
   std::uint64_t lines = 0;
   ForEachLine(chunk, [&](std::string_view line) {
-    if (CountFields(line, minimum) < minimum) chunk.firstBadLine = lines;
+    if (CountFields(line, minimum) < minimum) {
+      chunk.firstBadLine = lines;
+      chunk.badReason = kTooFewFields;
+    } else if constexpr (kAsciiOnly) {
+      if (!IsAscii(wholeLine ? line : line.substr(0, EchoSize(line)))) {
+        chunk.firstBadLine = lines;
+        chunk.badReason = kNotAscii;
+      }
+    }
     ++lines;
     return chunk.firstBadLine == batch::kNoLine;
   });
   chunk.lines = lines;
 }
 
-// The run's work: the result lines of a chunk.
-void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings, const GapTable& table) {
+// What a run does beyond the twelve columns; none of it in the usual run.
+struct RunExtras {
+  bool keepColumns = false;
+  bool asciiOnly = false;  // the result's code page is not the input's
+  bool figures = false;
+};
+
+// A result column as the file holds it.
+struct ColumnTotals {
+  std::uint64_t count = 0;
+  ExactSum sum;
+  double min = std::numeric_limits<double>::infinity();
+  double max = -std::numeric_limits<double>::infinity();
+
+  void Add(double value) {
+    ++count;
+    sum.Add(value);
+    min = std::min(min, value);
+    max = std::max(max, value);
+  }
+  void Add(const ColumnTotals& other) {
+    count += other.count;
+    sum.Add(other.sum);
+    min = std::min(min, other.min);
+    max = std::max(max, other.max);
+  }
+};
+
+struct RunFigures {
+  std::uint64_t computed = 0;
+  std::uint64_t rowRejected = 0;
+  std::uint64_t modelFailed = 0;
+  std::array<ColumnTotals, 4> columns;
+
+  void Add(const RunFigures& other) {
+    computed += other.computed;
+    rowRejected += other.rowRejected;
+    modelFailed += other.modelFailed;
+    for (std::size_t c = 0; c < columns.size(); ++c) columns[c].Add(other.columns[c]);
+  }
+};
+
+// Writes a result and, when figures are kept, adds the value its text reads
+// back as: the figures are those of the file.
+template <bool kExtras>
+char* PutResult(char* out, float value, RunFigures* figures, std::size_t column) {
+  char* const text = out;
+  out = PutNumber(out, value);
+  if constexpr (kExtras) {
+    if (figures != nullptr) {
+      double written = 0.0;
+      std::from_chars(text, out, written);
+      figures->columns[column].Add(written);
+    }
+  }
+  return out;
+}
+
+// The run's work: the result lines of a chunk. kExtras = false is the usual
+// run, which pays for none of the extras.
+template <bool kExtras>
+void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings, const GapTable& table,
+                  const RunExtras& extras, RunFigures* figures) {
   batch::Buffer& block = chunk.block;
   // Room for a chunk of usual lines at once: a result line is rarely twice
   // its input. A chunk of a long line holds a long echo at most.
@@ -95,35 +178,61 @@ void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings
   ForEachLine(chunk, [&](std::string_view line) {
     const std::size_t held = SplitEight(line, fields);
     const auto echoSize = static_cast<std::size_t>(fields[held - 1].data() + fields[held - 1].size() - line.data());
+    std::size_t kept = 0;  // the line's own fields from the ninth on, with the comma before them
+    if constexpr (kExtras) {
+      if (extras.keepColumns) kept = line.size() - echoSize;
+      // Checked before the run; a file changed since then is refused all the same.
+      if (extras.asciiOnly && !IsAscii(line.substr(0, echoSize + kept))) {
+        chunk.firstBadLine = lines;
+        chunk.badReason = kNotAscii;
+        return false;
+      }
+    }
     // The echo, the missing commas of the echo, then the four result columns.
-    char* const start = block.Reserve(echoSize + kEchoFields + 4 * (kBatchNumberMax + 1) + 2);
+    char* const start = block.Reserve(echoSize + kEchoFields + 4 * (kBatchNumberMax + 1) + 2 + kept);
     std::memcpy(start, line.data(), echoSize);
     char* out = start + echoSize;
     for (std::size_t i = held; i < kEchoFields; ++i) *out++ = ',';
-    bool computed = ParseHouseholdRow(std::span<const std::string_view>(fields), mode, household);
+    const bool parsed = ParseHouseholdRow(std::span<const std::string_view>(fields), mode, household);
+    bool computed = parsed;
     if (computed && withPremium) {
       computed = ComputeWithRiskPremium(household, settings, table, values);
       if (computed) {
         *out++ = ',';
-        out = PutNumber(out, values.PreferenceFactor);
+        out = PutResult<kExtras>(out, values.PreferenceFactor, figures, 0);
         *out++ = ',';
-        out = PutNumber(out, values.WillingnessToPay);
+        out = PutResult<kExtras>(out, values.WillingnessToPay, figures, 1);
         *out++ = ',';
-        out = PutNumber(out, values.OptimalCoverage);
+        out = PutResult<kExtras>(out, values.OptimalCoverage, figures, 2);
         *out++ = ',';
-        out = PutNumber(out, values.DelayDamage);
+        out = PutResult<kExtras>(out, values.DelayDamage, figures, 3);
       }
     } else if (computed) {
       computed = ComputeWithoutRiskPremium(household, settings, table, values);
       if (computed) {
         std::memcpy(out, ",,,,", 4);
-        out = PutNumber(out + 4, values.DelayDamage);
+        out = PutResult<kExtras>(out + 4, values.DelayDamage, figures, 3);
       }
     }
     // A household the model cannot compute keeps its line, with no results.
     if (!computed) {
       std::memcpy(out, ",,,,", 4);
       out += 4;
+    }
+    if constexpr (kExtras) {
+      if (kept > 0) {
+        std::memcpy(out, line.data() + echoSize, kept);
+        out += kept;
+      }
+      if (figures != nullptr) {
+        if (computed) {
+          ++figures->computed;
+        } else if (parsed) {
+          ++figures->modelFailed;
+        } else {
+          ++figures->rowRejected;
+        }
+      }
     }
     *out++ = '\r';
     *out++ = '\n';
@@ -132,6 +241,12 @@ void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings
     return true;
   });
   chunk.lines = lines;
+}
+
+std::filesystem::path Absolute(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute;
 }
 
 }  // namespace
@@ -160,24 +275,47 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
   }
   BatchPassStarted(progress, BatchPhase::Checking, file.bytesTotal());
   batch::ChunkReader reader(file, options.chunkBytes, LineReader::kMaxLine);
-  // The header is never read, so it may be of any length.
-  switch (reader.SkipHeader()) {
+  // The header is read only for its titles; otherwise it may be of any length.
+  batch::Buffer header;
+  switch (reader.ReadHeader(options.keepColumns ? &header : nullptr)) {
     case batch::ChunkReader::Status::End:
       reporter.error(msg::kInputFormatInvalid);
       return false;
     case batch::ChunkReader::Status::Chunk:
       break;
+    case batch::ChunkReader::Status::LineTooLong:
+      reporter.error(std::string("1") + msg::kHeaderTooLong);
+      return false;
     default:
       reporter.error(msg::kInputUnreadable);
       return false;
   }
+  // Echoed bytes are never converted: in another code page than the input's
+  // only ASCII may be echoed, or the result would mix two code pages.
+  const bool inputUtf8 = reader.StartsWithByteOrderMark();
+  const bool asciiOnly = WritesUtf8(options.encoding, inputUtf8) != inputUtf8;
+  if (asciiOnly && options.keepColumns) {
+    const std::string_view titles(header.data(), header.size());
+    if (!IsAscii(titles.substr(EchoSize(titles)))) {
+      reporter.error(std::string("1") + msg::kLineEncodingMixed);
+      return false;
+    }
+  }
   const std::size_t minimum = MinimumFields(mode);
+  const bool wholeLine = options.keepColumns;
   std::uint64_t linesBefore = 0;  // data lines delivered so far, in order
   std::uint64_t badLine = 0;      // line number in the file, the header being 1
-  const std::function<void(batch::Chunk&)> work = [minimum](batch::Chunk& chunk) { CheckChunk(chunk, minimum); };
+  int badReason = kTooFewFields;
+  std::function<void(batch::Chunk&)> work = [minimum](batch::Chunk& chunk) {
+    CheckChunk<false>(chunk, minimum, false);
+  };
+  if (asciiOnly) {
+    work = [minimum, wholeLine](batch::Chunk& chunk) { CheckChunk<true>(chunk, minimum, wholeLine); };
+  }
   const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
     if (chunk.firstBadLine != batch::kNoLine) {
       badLine = linesBefore + chunk.firstBadLine + 2;
+      badReason = chunk.badReason;
       return false;
     }
     linesBefore += chunk.lines;
@@ -189,7 +327,8 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
     case batch::PipelineEnd::Cancelled:
       return false;
     case batch::PipelineEnd::Stopped:
-      reporter.error(std::to_string(badLine) + msg::kLineFormatInvalid);
+      reporter.error(std::to_string(badLine) +
+                     (badReason == kNotAscii ? msg::kLineEncodingMixed : msg::kLineFormatInvalid));
       return false;
     case batch::PipelineEnd::LineTooLong:  // far longer than any household: not this file's format
       reporter.error(std::to_string(linesBefore + 2) + msg::kLineFormatInvalid);
@@ -204,7 +343,7 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
 
 BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
                       const CommonSettings& settings, const GapTable& table, Reporter& reporter,
-                      BatchProgress* progress, const BatchOptions& options) {
+                      BatchProgress* progress, const BatchOptions& options, BatchSummary* summary) {
   // Checked again here: the result replaces the output only at the end, but it
   // must never replace the input.
   if (input.native() == output.native() || platform::SameFile(input, output)) {
@@ -213,12 +352,29 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   }
   if (progress != nullptr && progress->cancelled()) return BatchOutcome::Cancelled;
   batch::ResultFile result;
-  if (!result.Create(output) || !result.Write(msg::kResultHeaderCp932) || !result.Write("\r\n", 2)) {
+  if (!result.Create(output)) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
+  // The digests of a summary: the input as read, the result as written.
+  std::optional<Sha256> inputDigest;
+  std::optional<Sha256> outputDigest;
+  if (summary != nullptr) {
+    inputDigest.emplace();
+    outputDigest.emplace();
+  }
+  const auto write = [&](const char* bytes, std::size_t size) {
+    if (outputDigest) outputDigest->Update(bytes, size);
+    return result.Write(bytes, size);
+  };
+  const RunExtras extras{options.keepColumns, false, summary != nullptr};
+  RunFigures figures;
+  std::mutex figuresMutex;
+  bool utf8 = false;
   batch::PipelineEnd end = batch::PipelineEnd::Completed;
   std::uint64_t consumed = 0;
+  std::uint64_t linesBefore = 0;
+  std::uint64_t mixedLine = 0;  // a line the code page refuses, the header being 1
   {
     batch::InputFile file;
     if (!file.Open(input)) {
@@ -227,22 +383,59 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
     }
     BatchPassStarted(progress, BatchPhase::Running, file.bytesTotal());
     batch::ChunkReader reader(file, options.chunkBytes, LineReader::kMaxLine);
-    const std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
-      ComputeChunk(chunk, mode, settings, table);
+    if (inputDigest) reader.HashInto(&*inputDigest);
+    // The header, read only for its titles.
+    batch::Buffer header;
+    const batch::ChunkReader::Status headerRead = reader.ReadHeader(options.keepColumns ? &header : nullptr);
+    if (headerRead == batch::ChunkReader::Status::LineTooLong) {
+      reporter.error(std::string("1") + msg::kHeaderTooLong);
+      return BatchOutcome::Failed;
+    }
+    if (headerRead == batch::ChunkReader::Status::ReadFailed) {
+      reporter.error(msg::kInputUnreadable);
+      return BatchOutcome::Failed;
+    }
+    const bool inputUtf8 = reader.StartsWithByteOrderMark();
+    utf8 = WritesUtf8(options.encoding, inputUtf8);
+    RunExtras lineExtras = extras;
+    lineExtras.asciiOnly = utf8 != inputUtf8;
+    std::string head = utf8 ? std::string("\xEF\xBB\xBF") + msg::kResultHeader : std::string(msg::kResultHeaderCp932);
+    if (options.keepColumns) {
+      const std::string_view titles(header.data(), header.size());
+      head += titles.substr(EchoSize(titles));
+    }
+    head += "\r\n";
+    if (!write(head.data(), head.size())) {
+      reporter.error(msg::kOutputUnwritable);
+      return BatchOutcome::Failed;
+    }
+    std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
+      ComputeChunk<false>(chunk, mode, settings, table, lineExtras, nullptr);
     };
+    if (lineExtras.keepColumns || lineExtras.asciiOnly || lineExtras.figures) {
+      work = [&](batch::Chunk& chunk) {
+        if (!lineExtras.figures) {
+          ComputeChunk<true>(chunk, mode, settings, table, lineExtras, nullptr);
+          return;
+        }
+        // Exact sums, counts and bounds: merged in any order, the same figures.
+        RunFigures own;
+        ComputeChunk<true>(chunk, mode, settings, table, lineExtras, &own);
+        const std::lock_guard lock(figuresMutex);
+        figures.Add(own);
+      };
+    }
     // One block at a time, in input order; a failed write stops the run.
-    const std::function<bool(const batch::Chunk&)> deliver = [&result](const batch::Chunk& chunk) {
-      return result.Write(chunk.block.data(), chunk.block.size());
+    const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
+      if (chunk.firstBadLine != batch::kNoLine) {
+        mixedLine = linesBefore + chunk.firstBadLine + 2;
+        return false;
+      }
+      linesBefore += chunk.lines;
+      return write(chunk.block.data(), chunk.block.size());
     };
-    switch (reader.SkipHeader()) {  // the header, unread
-      case batch::ChunkReader::Status::Chunk:
-        end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress);
-        break;
-      case batch::ChunkReader::Status::End:
-        break;
-      default:
-        end = batch::PipelineEnd::ReadFailed;
-        break;
+    if (headerRead == batch::ChunkReader::Status::Chunk) {
+      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress);
     }
     consumed = reader.consumed();
   }  // the input is closed before the result is put in place
@@ -252,10 +445,14 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
     case batch::PipelineEnd::Cancelled:
       return BatchOutcome::Cancelled;
     case batch::PipelineEnd::Stopped:
-      reporter.error(msg::kOutputUnwritable);
+      if (mixedLine != 0) {
+        reporter.error(std::to_string(mixedLine) + msg::kLineEncodingMixed);
+      } else {
+        reporter.error(msg::kOutputUnwritable);
+      }
       return BatchOutcome::Failed;
-    case batch::PipelineEnd::ReadFailed:
     case batch::PipelineEnd::LineTooLong:
+    case batch::PipelineEnd::ReadFailed:
     case batch::PipelineEnd::Failed:
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;
@@ -271,21 +468,60 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
+  if (summary != nullptr) {
+    summary->input = Absolute(input);
+    summary->inputBytes = consumed;
+    summary->inputSha256 = inputDigest->HexDigest();
+    summary->output = Absolute(output);
+    summary->outputSha256 = outputDigest->HexDigest();
+    summary->encoding = utf8 ? OutputEncoding::Utf8 : OutputEncoding::Cp932;
+    summary->keptColumns = options.keepColumns;
+    summary->dataLines = linesBefore;
+    summary->computed = figures.computed;
+    summary->rowRejected = figures.rowRejected;
+    summary->modelFailed = figures.modelFailed;
+    for (std::size_t c = 0; c < summary->columns.size(); ++c) {
+      const ColumnTotals& totals = figures.columns[c];
+      ColumnFigures& column = summary->columns[c];
+      column = {};
+      column.count = totals.count;
+      column.sum = totals.sum.Value();
+      if (totals.count > 0) {
+        column.min = totals.min;
+        column.max = totals.max;
+        column.mean = column.sum / static_cast<double>(totals.count);
+      }
+    }
+  }
   return BatchOutcome::Completed;
 }
 
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,
-                             Reporter& reporter, BatchProgress* progress) {
+                             Reporter& reporter, BatchProgress* progress, BatchSummary* summary) {
   if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
+  // The table's digest as near its load as can be.
+  std::optional<std::string> tableDigest;
+  if (summary != nullptr) tableDigest = Sha256OfFile(command.gapTableFile);
   if (!CheckCommonSettings(command.settingTexts, command.mode, settings, reporter, command.decimalSeparator)) {
     return BatchOutcome::Failed;
   }
   if (!CheckBatchFiles(command.input, command.output, command.mode, reporter, progress, command.options)) {
     return progress != nullptr && progress->cancelled() ? BatchOutcome::Cancelled : BatchOutcome::Failed;
   }
+  BatchSummary run;
   const BatchOutcome outcome = RunBatch(command.input, command.output, command.mode, settings, table, reporter,
-                                        progress, command.options);
-  if (outcome == BatchOutcome::Completed) reporter.info(msg::kBatchCompleted);
+                                        progress, command.options, summary != nullptr ? &run : nullptr);
+  if (outcome != BatchOutcome::Completed) return outcome;
+  if (summary != nullptr) {
+    run.version = kVersion;
+    run.mode = command.mode;
+    for (std::size_t k = 0; k < run.settingTexts.size(); ++k) run.settingTexts[k] = command.settingTexts[k];
+    run.settings = settings;
+    run.gapTable = Absolute(command.gapTableFile);
+    run.gapTableSha256 = tableDigest.value_or("");
+    *summary = std::move(run);
+  }
+  reporter.info(msg::kBatchCompleted);
   return outcome;
 }
 

@@ -11,12 +11,14 @@
 // thread only; see BatchProgress for progress and cancellation.
 //
 // Files are bytes: the input is read in whatever code page it has and its
-// fields are echoed untouched; the result file's header is CP932 and every
-// line ends in CR LF. Numbers in files always use ".".
+// fields are echoed untouched; the result file's header is CP932 (UTF-8 with
+// a byte order mark when the input starts with one, or as BatchOptions say)
+// and every line ends in CR LF. Numbers in files always use ".".
 #include <cstdint>
 #include <filesystem>
 
 #include "batch/progress.h"
+#include "batch/summary.h"
 #include "core/gap_table.h"
 #include "core/records.h"
 #include "core/reporter.h"
@@ -27,17 +29,23 @@ namespace velmora {
 enum class BatchOutcome { Completed, Failed, Cancelled };
 
 // Both names given, not the same file, input not empty, every data line with
-// enough fields for the mode. Reports the first failure in input order. False
-// without a message when `progress` is cancelled.
+// enough fields for the mode. When the result's code page is not the input's,
+// also no byte outside ASCII in what the result would echo (and in the kept
+// titles). Reports the first failure in input order. False without a message
+// when `progress` is cancelled.
 bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
                      Reporter& reporter, BatchProgress* progress = nullptr, const BatchOptions& options = {});
 
 // Streams the input through the model of the mode into the result file. The
 // result is written beside the output and put in its place only when the run
 // has completed; a failed or cancelled run leaves any earlier output as it was.
+// With `summary`, a completed run fills its files, counts and column figures
+// (the rest is the command's, see RunBatchCommand); the run then also hashes
+// the input as it reads it and the result as it writes it.
 BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
                       const CommonSettings& settings, const GapTable& table, Reporter& reporter,
-                      BatchProgress* progress = nullptr, const BatchOptions& options = {});
+                      BatchProgress* progress = nullptr, const BatchOptions& options = {},
+                      BatchSummary* summary = nullptr);
 
 // What the batch command works on: the two file boxes (or command-line
 // arguments), the mode, the four setting texts and where the gap table is.
@@ -48,14 +56,15 @@ struct BatchCommand {
   CommonSettingTexts settingTexts;
   std::string_view decimalSeparator = ".";  // of the setting texts only
   std::filesystem::path gapTableFile;
-  BatchOptions options;  // threads (default: one per core)
+  BatchOptions options;  // threads (default: one per core), kept columns, code page
 };
 
 // The whole chain of the batch command; `settings` and `table` are the
 // window's (kept between commands). Shows the completion message on success.
 // Cancelled when `progress` is cancelled at any point before the result has
-// taken the output's place.
+// taken the output's place. With `summary`, a completed command fills all of
+// it (absolute paths; the table's digest is taken as it is loaded).
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,
-                             Reporter& reporter, BatchProgress* progress = nullptr);
+                             Reporter& reporter, BatchProgress* progress = nullptr, BatchSummary* summary = nullptr);
 
 }  // namespace velmora

@@ -15,6 +15,24 @@ inline constexpr const char* kOutputUnwritable = "出力ファイルに書き込
 inline constexpr const char* kBatchCompleted = "一括計算の結果を出力ファイルに書き込みました";
 // Our own: the input was deleted, locked or unreadable since it was chosen.
 inline constexpr const char* kInputUnreadable = "入力ファイルを読み取れません";
+// Our own, after a line number: the result would mix two code pages.
+inline constexpr const char* kLineEncodingMixed =
+    "行目：ASCII以外の文字があるため、入力と異なる文字コードでは出力できません";
+// Our own, after "1": a header kept for its titles must fit in memory.
+inline constexpr const char* kHeaderTooLong = "行目：見出し行が長すぎるため、9列目以降の見出しを結果に残せません";
+// Our own, for one household explained: why it was not computed.
+inline constexpr const char* kRowRejected = "行の検査で計算できません：";
+// "3番目の値（世帯年収）が数値ではありません": position from 1, the field's name.
+inline constexpr const char* kRowFieldNotNumeric = "が数値ではありません";
+inline constexpr const char* kFieldNames[8] = {"家屋被害", "家財被害", "世帯年収", "世帯金融資産残高",
+                                               "土地資産額", "家庭用品額", "家屋価格",
+                                               "物質資産への投資を除く消費額"};
+inline constexpr const char* kRowAssetSumZero = "「家庭用品額」＋「家屋価格」が0です";
+inline constexpr const char* kRowLiquiditySumZero = "「世帯金融資産残高」＋「世帯年収」が0です";
+inline constexpr const char* kModelFailed = "モデルで計算できません：";
+inline constexpr const char* kStepNotFinite = "が有限の値になりません";
+// Our own: the summary of a completed run could not be written.
+inline constexpr const char* kSummaryUnwritable = "集計ファイルに書き込みができません";
 
 // Twelve columns; the ninth name has ASCII parentheses, the others full-width.
 inline constexpr const char* kResultHeader =

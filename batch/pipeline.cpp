@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "batch/files.h"
+#include "batch/sha256.h"
 #include "core/line_reader.h"
 
 namespace velmora {
@@ -75,12 +76,24 @@ ChunkReader::ChunkReader(InputFile& file, std::size_t chunkBytes, std::size_t ma
 
 std::ptrdiff_t ChunkReader::Read(char* into, std::size_t size) {
   const std::ptrdiff_t got = file_.Read(into, size);
-  if (got > 0) consumed_ += static_cast<std::uint64_t>(got);
+  if (got > 0) {
+    const auto bytes = static_cast<std::uint64_t>(got);
+    for (std::uint64_t i = consumed_; i < sizeof lead_ && i < consumed_ + bytes; ++i) {
+      lead_[i] = static_cast<unsigned char>(into[i - consumed_]);
+    }
+    if (digest_ != nullptr) digest_->Update(into, static_cast<std::size_t>(got));
+    consumed_ += bytes;
+  }
   return got;
 }
 
-ChunkReader::Status ChunkReader::SkipHeader() {
+bool ChunkReader::StartsWithByteOrderMark() const {
+  return consumed_ >= 3 && lead_[0] == 0xEF && lead_[1] == 0xBB && lead_[2] == 0xBF;
+}
+
+ChunkReader::Status ChunkReader::ReadHeader(Buffer* header) {
   bool any = false;
+  if (header != nullptr) header->clear();
   for (;;) {
     carry_.clear();
     char* buffer = carry_.Reserve(chunkBytes_);
@@ -96,7 +109,15 @@ ChunkReader::Status ChunkReader::SkipHeader() {
     any = true;
     const auto size = static_cast<std::size_t>(got);
     const std::size_t end = FindTerminator(buffer, 0, size);
-    if (end == size) continue;  // nothing of a long header is kept
+    if (header != nullptr) {
+      if (end > maxLine_ - header->size()) return Status::LineTooLong;
+      try {
+        header->Append(buffer, end);
+      } catch (const std::bad_alloc&) {
+        return Status::LineTooLong;
+      }
+    }
+    if (end == size) continue;  // nothing of a long header is kept unless asked
     std::size_t next = end + 1;
     if (buffer[end] == '\r') {
       if (next == size) {

@@ -17,6 +17,10 @@
 
 #include "batch/progress.h"
 
+namespace velmora {
+class Sha256;
+}
+
 namespace velmora::batch {
 
 class InputFile;
@@ -63,6 +67,7 @@ struct Chunk {
   Buffer block;
   std::uint64_t lines = 0;
   std::uint64_t firstBadLine = kNoLine;  // index within the chunk
+  int badReason = 0;                     // what the work found wrong with it
 };
 
 // Cuts the input into a header and chunks. Used by one thread at a time.
@@ -73,7 +78,16 @@ class ChunkReader {
   ChunkReader(InputFile& file, std::size_t chunkBytes, std::size_t maxLine);
   // Passes over the header, whatever its length, without holding it. End
   // when the file is empty.
-  Status SkipHeader();
+  Status SkipHeader() { return ReadHeader(nullptr); }
+  // The same, keeping the header's bytes (without its terminator) in
+  // `header` when given; LineTooLong when it is longer than `maxLine`.
+  Status ReadHeader(Buffer* header);
+  // Whether the file's first bytes are the UTF-8 byte order mark (known once
+  // the header has been read).
+  bool StartsWithByteOrderMark() const;
+  // Every byte taken from the file from now on goes into `digest` as well,
+  // in file order.
+  void HashInto(Sha256* digest) { digest_ = digest; }
   // The next chunk; LineTooLong for a line of more than `maxLine` bytes.
   // Complete lines before a read error come first, the error after them.
   Status Next(Chunk& chunk);
@@ -92,6 +106,8 @@ class ChunkReader {
   bool end_ = false;
   bool failed_ = false;
   std::uint64_t consumed_ = 0;
+  unsigned char lead_[3] = {};  // the file's first bytes
+  Sha256* digest_ = nullptr;
 };
 
 enum class PipelineEnd {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <stop_token>
 
+#include "batch/options.h"
+
 namespace velmora {
 
 namespace batch {
@@ -79,16 +81,6 @@ void BatchPassStarted(BatchProgress* progress, BatchPhase phase, std::uint64_t b
 // A pass has read its whole input: the last word of the hook. False when the
 // pass is cancelled. True without a hook.
 bool BatchPassEnded(BatchProgress* progress, std::uint64_t bytesRead);
-
-// How the engine spreads its work.
-struct BatchOptions {
-  // Threads that work on the file, the calling thread included; 0: one per
-  // core. 1 runs everything on the calling thread.
-  unsigned threads = 0;
-  // Input bytes per chunk of whole lines (a longer line makes its chunk
-  // longer). Memory holds a few chunks per thread; tests use tiny ones.
-  std::size_t chunkBytes = std::size_t{256} << 10;
-};
 
 // The thread count a run uses for `requested` (0: one per core, at least 1).
 unsigned BatchThreads(unsigned requested);

@@ -1,6 +1,9 @@
 // velmora-batch: the batch calculation from the command line, through the same
 // chain and engine as the window's batch command.
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -10,8 +13,10 @@
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/explain_row.h"
 #include "batch/gap_table_search.h"
 #include "batch/platform.h"
+#include "batch/summary.h"
 #include "cli/platform.h"
 #include "core/version.h"
 
@@ -21,7 +26,9 @@ using namespace velmora;
 
 constexpr const char* kUsage =
     "使い方: velmora-batch [オプション] 入力.csv 出力.csv\n"
+    "        velmora-batch [オプション] --explain \"1行分の値\" [--format text|json]\n"
     "Usage:  velmora-batch [options] INPUT.csv OUTPUT.csv\n"
+    "        velmora-batch [options] --explain \"ONE,DATA,LINE\" [--format text|json]\n"
     "\n"
     "入力CSVの各行（1世帯＝1メッシュ）を計算し、12列の見出し付きで結果CSV（CP932、CR LF）に書き出します。\n"
     "Computes every line of the input CSV (one household = one mesh) and writes the\n"
@@ -41,28 +48,32 @@ constexpr const char* kUsage =
     "  --threads N             計算に使うスレッド数（既定: CPUのコア数）。結果は同じです\n"
     "                          threads to compute on (default: one per core);\n"
     "                          the result is the same for every count\n"
+    "  --keep-columns          入力の9列目以降を結果の13列目以降にそのまま残す（見出しも）\n"
+    "                          keep the input's fields from the ninth on after the twelve columns\n"
+    "  --output-encoding E     結果の文字コード cp932 または utf-8（既定: 入力がUTF-8のBOMで\n"
+    "                          始まれば utf-8、それ以外は cp932）\n"
+    "                          code page of the result, cp932 or utf-8 (default: utf-8 with a\n"
+    "                          byte order mark when the input starts with one, else cp932)\n"
+    "  --summary FILE.json     完了後に件数・列ごとの集計・設定値・ファイルのSHA-256をJSONで書く\n"
+    "                          after a completed run, write counts, column figures, settings\n"
+    "                          and the files' SHA-256 as JSON\n"
+    "  --quiet                 完了メッセージ・集計行・進捗を表示しない（エラーは表示）\n"
+    "                          no completion message, summary line or progress (errors stay)\n"
+    "  --explain ROW           入力1行分の世帯について、モデルの途中の値をすべて表示する\n"
+    "                          show every named quantity of the model for one data line\n"
+    "  --format text|json      --explain の出力形式（既定 text） / output of --explain\n"
     "  -h, --help              この説明 / this help\n"
     "  --version               版数 / version\n"
     "\n"
     "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
     "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
+    "標準エラー出力が端末のときは、1秒を超える計算の進捗を表示します。\n"
+    "When standard error is a terminal, a run longer than a second shows its progress.\n"
     "終了コード / exit status: 0 成功 success, 1 失敗 failure, 2 引数の誤り usage error,\n"
     "  128+シグナル番号 中断 / 128 + signal number when interrupted (Ctrl+C: 130, SIGTERM: 143,\n"
     "  SIGHUP: 129).\n"
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
-
-class StderrReporter : public Reporter {
- public:
-  void error(std::string_view message) override { Print(message); }
-  void info(std::string_view message) override { Print(message); }
-
- private:
-  static void Print(std::string_view message) {
-    cli::WriteError(message);
-    cli::WriteError("\n");
-  }
-};
 
 // The number of the signal that interrupted the run (cli/platform.h). Any
 // thread may take the signal; the engine asks on the main thread.
@@ -71,11 +82,106 @@ std::atomic<int> interrupted{0};
 // Ctrl+C, SIGTERM or SIGHUP stop the check or the run within a block of
 // lines, and even after the last line until the result has taken the
 // output's place; the earlier output stays.
+//
+// On a terminal, once the command has lasted about a second, one line shows
+// the pass, its percentage, rows per second and the time left, redrawn in
+// place and cleared before any message.
 class InterruptProgress : public BatchProgress {
  public:
+  explicit InterruptProgress(bool draw) : draw_(draw) {}
+
   bool lineDone(std::uint64_t, std::uint64_t, std::uint64_t) override {
+    if (draw_) Draw();
     return interrupted.load(std::memory_order_relaxed) == 0;
   }
+
+  void Clear() {
+    if (!shown_) return;
+    cli::WriteError("\r" + std::string(width_, ' ') + "\r");
+    shown_ = false;
+    width_ = 0;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void Draw() {
+    const Clock::time_point now = Clock::now();
+    const BatchPhase current = phase();
+    if (current != phase_) {
+      phase_ = current;
+      passStart_ = now;
+    }
+    if (now - start_ < std::chrono::seconds(1)) return;
+    if (shown_ && now - lastDrawn_ < std::chrono::milliseconds(200)) return;
+    const double seconds = std::chrono::duration<double>(now - passStart_).count();
+    const std::uint64_t total = bytesTotal();
+    const std::uint64_t read = std::min(bytesRead(), total);
+    const int percent =
+        total == 0 ? 100 : static_cast<int>(100.0 * static_cast<double>(read) / static_cast<double>(total));
+    std::string text = current == BatchPhase::Checking ? "確認中 " : "計算中 ";
+    text += std::to_string(percent) + "%";
+    if (seconds > 0.05 && read > 0) {
+      text += "  " + Grouped(static_cast<std::uint64_t>(static_cast<double>(lines()) / seconds)) + " 行/秒";
+      const double left = static_cast<double>(total - read) * seconds / static_cast<double>(read);
+      text += "  残り約 " + std::to_string(static_cast<long long>(left + 0.5)) + " 秒";
+    }
+    // Spaces, not a terminal's escape sequence, blank what the last line left.
+    const std::size_t width = Columns(text);
+    const std::size_t blank = width_ > width ? width_ - width : 0;
+    cli::WriteError("\r" + text + std::string(blank, ' '));
+    width_ = std::max(width_, width);
+    shown_ = true;
+    lastDrawn_ = now;
+  }
+
+  // Terminal columns of UTF-8 text: the Japanese characters take two.
+  static std::size_t Columns(const std::string& text) {
+    std::size_t columns = 0;
+    for (const char c : text) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x80) {
+        ++columns;
+      } else if (byte >= 0xC0) {
+        columns += 2;
+      }
+    }
+    return columns;
+  }
+
+  static std::string Grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (std::size_t i = digits.size(); i > 3; i -= 3) digits.insert(i - 3, ",");
+    return digits;
+  }
+
+  const bool draw_;
+  const Clock::time_point start_ = Clock::now();
+  BatchPhase phase_ = BatchPhase::Idle;
+  Clock::time_point passStart_ = start_;
+  Clock::time_point lastDrawn_{};
+  bool shown_ = false;
+  std::size_t width_ = 0;
+};
+
+// Messages on standard error, after the progress line has been cleared;
+// --quiet leaves out all but the errors.
+class StderrReporter : public Reporter {
+ public:
+  StderrReporter(bool quiet, InterruptProgress* progress) : quiet_(quiet), progress_(progress) {}
+  void error(std::string_view message) override { Print(message); }
+  void info(std::string_view message) override {
+    if (!quiet_) Print(message);
+  }
+
+ private:
+  void Print(std::string_view message) {
+    if (progress_ != nullptr) progress_->Clear();
+    cli::WriteError(message);
+    cli::WriteError("\n");
+  }
+  const bool quiet_;
+  InterruptProgress* const progress_;
 };
 
 // A whole number from 1 to 1024.
@@ -97,6 +203,42 @@ int UsageError(const std::string& what) {
   return 2;
 }
 
+bool ParseEncoding(std::string text, OutputEncoding& encoding) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (text == "cp932") {
+    encoding = OutputEncoding::Cp932;
+  } else if (text == "utf-8" || text == "utf8") {
+    encoding = OutputEncoding::Utf8;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Whether `file` names `other` too (as text, or the same file on disk).
+bool NamesSameFile(const std::filesystem::path& file, const std::filesystem::path& other) {
+  return file.native() == other.native() || platform::SameFile(file, other);
+}
+
+// --explain: one data line through the row check and the model, as a run
+// reads and computes it. 0 when computed, 1 when not (or a check failed).
+int Explain(const std::string& row, const BatchCommand& command, bool json, Reporter& reporter) {
+  GapTable table;
+  CommonSettings settings;
+  if (!LoadGapTable(command.gapTableFile, table, reporter)) return 1;
+  if (!CheckCommonSettings(command.settingTexts, command.mode, settings, reporter)) return 1;
+  std::error_code ec;
+  std::filesystem::path tableFile = std::filesystem::absolute(command.gapTableFile, ec);
+  if (ec) tableFile = command.gapTableFile;
+  const Explanation explanation =
+      ExplainRow(row, command.mode, command.settingTexts, settings, table, tableFile);
+  const std::string out = json ? ExplanationJson(explanation) : ExplanationText(explanation);
+  cli::WriteOut(out);
+  if (explanation.computed()) return 0;
+  reporter.error(ExplanationFailure(explanation));
+  return 1;
+}
+
 }  // namespace
 
 int velmora::cli::ToolMain(int argc, char** argv) {
@@ -105,15 +247,29 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   for (int k = 0; k < 4; ++k) texts[k] = kDefaultCommonSettingTexts[static_cast<std::size_t>(k)];
   std::vector<std::string> files;
   bool tableGiven = false;
+  bool quiet = false;
+  bool encodingGiven = false;
+  std::string summaryFile;
+  bool explain = false;
+  std::string explainRow;
+  bool json = false;
+  bool formatGiven = false;
 
   struct ValueOption {
     std::string_view name;
     std::string* target;
   };
+  std::string threadsText, tableText, encodingText, formatText;
   const ValueOption valueOptions[] = {{"--insurance-rate", &texts[0]},
                                       {"--damage-probability", &texts[1]},
                                       {"--interest-rate", &texts[2]},
-                                      {"--markup-rate", &texts[3]}};
+                                      {"--markup-rate", &texts[3]},
+                                      {"--gap-table", &tableText},
+                                      {"--threads", &threadsText},
+                                      {"--summary", &summaryFile},
+                                      {"--output-encoding", &encodingText},
+                                      {"--explain", &explainRow},
+                                      {"--format", &formatText}};
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -137,52 +293,103 @@ int velmora::cli::ToolMain(int argc, char** argv) {
       command.mode = Mode::WithoutRiskPremium;
       continue;
     }
+    if (arg == "--keep-columns") {
+      command.options.keepColumns = true;
+      continue;
+    }
+    if (arg == "--quiet") {
+      quiet = true;
+      continue;
+    }
     // "--name value" or "--name=value"
     const std::size_t equals = arg.find('=');
     const std::string_view name = arg.substr(0, equals);
-    std::string value;
-    bool known = false;
     std::string* target = nullptr;
     for (const auto& option : valueOptions) {
       if (name == option.name) target = option.target;
     }
-    if (target != nullptr || name == "--gap-table" || name == "--threads") known = true;
-    if (!known) return UsageError("不明なオプション / unknown option: " + std::string(arg));
+    if (target == nullptr) return UsageError("不明なオプション / unknown option: " + std::string(arg));
     if (equals != std::string_view::npos) {
-      value = std::string(arg.substr(equals + 1));
+      *target = std::string(arg.substr(equals + 1));
     } else if (i + 1 < argc) {
-      value = argv[++i];
+      *target = argv[++i];
     } else {
       return UsageError("値がありません / missing value for " + std::string(name));
     }
-    if (target != nullptr) {
-      *target = value;
-    } else if (name == "--threads") {
-      if (!ParseThreads(value, command.options.threads)) {
-        return UsageError("スレッド数は1から1024の整数です / --threads takes a whole number from 1 to 1024: " + value);
+    if (name == "--threads") {
+      if (!ParseThreads(threadsText, command.options.threads)) {
+        return UsageError("スレッド数は1から1024の整数です / --threads takes a whole number from 1 to 1024: " +
+                          threadsText);
       }
-    } else {
-      command.gapTableFile = platform::PathFromUtf8(value);
+    } else if (name == "--gap-table") {
+      command.gapTableFile = platform::PathFromUtf8(tableText);
       tableGiven = true;
+    } else if (name == "--output-encoding") {
+      if (!ParseEncoding(encodingText, command.options.encoding)) {
+        return UsageError("文字コードは cp932 か utf-8 です / --output-encoding takes cp932 or utf-8: " +
+                          encodingText);
+      }
+      encodingGiven = true;
+    } else if (name == "--format") {
+      if (formatText != "text" && formatText != "json") {
+        return UsageError("形式は text か json です / --format takes text or json: " + formatText);
+      }
+      json = formatText == "json";
+      formatGiven = true;
+    } else if (name == "--explain") {
+      explain = true;
+    } else if (name == "--summary" && summaryFile.empty()) {
+      return UsageError("集計ファイルの名前がありません / --summary needs a file name");
     }
   }
-  if (files.size() != 2) return UsageError("入力ファイルと出力ファイルを指定してください / give INPUT.csv and OUTPUT.csv");
-  command.input = platform::PathFromUtf8(files[0]);
-  command.output = platform::PathFromUtf8(files[1]);
+  if (explain) {
+    if (!files.empty()) return UsageError("--explain にファイルは指定できません / --explain takes no files");
+    if (!summaryFile.empty() || command.options.keepColumns || encodingGiven) {
+      return UsageError(
+          "--explain と --summary・--keep-columns・--output-encoding は同時に使えません / "
+          "--explain does not take --summary, --keep-columns or --output-encoding");
+    }
+  } else {
+    if (formatGiven) return UsageError("--format は --explain とだけ使えます / --format goes with --explain");
+    if (files.size() != 2) {
+      return UsageError("入力ファイルと出力ファイルを指定してください / give INPUT.csv and OUTPUT.csv");
+    }
+    command.input = platform::PathFromUtf8(files[0]);
+    command.output = platform::PathFromUtf8(files[1]);
+  }
   for (int k = 0; k < 4; ++k) command.settingTexts[static_cast<std::size_t>(k)] = texts[k];
 
   // Set before anything is created, so that no signal can leave a temporary file.
   cli::CatchInterrupts(interrupted);
 
-  StderrReporter reporter;
+  InterruptProgress progress(!quiet && !explain && platform::StandardErrorIsTerminal());
+  StderrReporter reporter(quiet, &progress);
   if (!tableGiven && !LocateGapTable(platform::ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
-  InterruptProgress progress;
+  if (explain) return Explain(explainRow, command, json, reporter);
+  // The summary must not take the place of a file the run reads or writes.
+  const std::filesystem::path summaryPath = platform::PathFromUtf8(summaryFile);
+  if (!summaryFile.empty() &&
+      (NamesSameFile(summaryPath, command.input) || NamesSameFile(summaryPath, command.output) ||
+       NamesSameFile(summaryPath, command.gapTableFile))) {
+    return UsageError(
+        "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
+        "--summary must name a file other than the input, the output and the gap table");
+  }
   CommonSettings settings;
   GapTable table;
-  const BatchOutcome outcome = RunBatchCommand(command, settings, table, reporter, &progress);
+  BatchSummary summary;
+  const BatchOutcome outcome =
+      RunBatchCommand(command, settings, table, reporter, &progress, summaryFile.empty() ? nullptr : &summary);
+  progress.Clear();
   // Completed means the result has taken the output's place: a signal after
   // that point changes nothing. Any other end after a signal is an interrupt.
-  if (outcome == BatchOutcome::Completed) return 0;
+  if (outcome == BatchOutcome::Completed) {
+    // The summary follows the result; the result stays whatever becomes of it.
+    if (summaryFile.empty()) return 0;
+    if (!WriteBatchSummary(summaryPath, summary, reporter)) return 1;
+    reporter.info(BatchSummaryLine(summary));
+    return 0;
+  }
   const int signal = interrupted.load(std::memory_order_relaxed);
   return signal != 0 ? 128 + signal : 1;
 }

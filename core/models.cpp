@@ -30,10 +30,11 @@ constexpr float kBandMiddle = 0.15f;
 constexpr float kBandHigh = 0.3f;
 constexpr float kDelayOffset = 1.38f;
 
-}  // namespace
-
-bool DelayFromGap(float gap, const HouseholdInput& h, const GapTable& table, ModelResult& result,
-                  DelayTrace* trace) {
+// Each model is one body, made twice: without a trace (the batch's path, which
+// must not pay for one) and with one.
+template <bool kTraced>
+bool DelayFromGapImpl(float gap, const HouseholdInput& h, const GapTable& table, ModelResult& result,
+                      DelayTrace* trace) {
   DelayTrace t;
   t.GapValue = GapLookup(table, gap);
   const float total = Single(D(h.HouseDamage) + D(h.GoodsDamage));
@@ -41,19 +42,25 @@ bool DelayFromGap(float gap, const HouseholdInput& h, const GapTable& table, Mod
   const double T = D(total);
   // Every quotient is checked, not only the stored singles: 1 / (0.206 - inf)
   // would come out as a harmless-looking zero.
-  const double damageShare = (0.615 * T) / (36.607497 * liquid);
-  t.LiquidityFactor = Single(1.0 / (0.206 - damageShare));
+  t.DamageShare = (0.615 * T) / (36.607497 * liquid);
+  t.LiquidityFactor = Single(1.0 / (0.206 - t.DamageShare));
   t.DamageWeightedMean = Single((22.0 * D(h.HouseDamage) + 8.0 * D(h.GoodsDamage)) / T);
   t.DelayDamage = Single(((D(t.LiquidityFactor) + D(kDelayOffset)) / 2.0) *
                          (D(t.GapValue) / D(t.DamageWeightedMean)));
-  if (trace) *trace = t;
-  if (!AllFinite(total, damageShare, t.LiquidityFactor, t.DamageWeightedMean, t.DelayDamage)) return false;
+  if constexpr (kTraced) {
+    // The entry GapLookup read, for whoever explains the result.
+    t.InTable = gap <= 100.0f && gap >= -20.0f;
+    if (t.InTable) t.GapKey = static_cast<int>(std::nearbyint(D(gap) * 10.0));
+    *trace = t;
+  }
+  if (!AllFinite(total, t.DamageShare, t.LiquidityFactor, t.DamageWeightedMean, t.DelayDamage)) return false;
   result.DelayDamage = t.DelayDamage;
   return true;
 }
 
-bool ComputeWithoutRiskPremium(const HouseholdInput& h, const CommonSettings& s, const GapTable& table,
-                               ModelResult& result, WithoutRiskPremiumTrace* trace) {
+template <bool kTraced>
+bool WithoutRiskPremiumImpl(const HouseholdInput& h, const CommonSettings& s, const GapTable& table,
+                            ModelResult& result, WithoutRiskPremiumTrace* trace) {
   WithoutRiskPremiumTrace t;
   // 1. Ratio from the two unrounded sums; T single; L double, never rounded.
   t.DamageRatio = Single((D(h.HouseDamage) + D(h.GoodsDamage)) / (D(h.GoodsValue) + D(h.HousePrice)));
@@ -64,8 +71,8 @@ bool ComputeWithoutRiskPremium(const HouseholdInput& h, const CommonSettings& s,
   const double LA = D(h.LandAssets);
 
   // 2.
-  const double damagePerLiquid = T / L;
-  t.UninsuredDamageTerm = Single((0.19 * T - 0.224 * damagePerLiquid) + 1.767);
+  t.DamagePerLiquidity = T / L;
+  t.UninsuredDamageTerm = Single((0.19 * T - 0.224 * t.DamagePerLiquidity) + 1.767);
 
   // 3. Band, compared in single precision.
   if (t.DamageRatio < kBandMiddle) {
@@ -125,17 +132,18 @@ bool ComputeWithoutRiskPremium(const HouseholdInput& h, const CommonSettings& s,
     t.Gap = Single((1.0 - R) * D(t.UninsuredGap));
   }
 
-  const bool finite = AllFinite(t.DamageRatio, t.TotalDamage, t.LiquidAssets, damagePerLiquid, t.UninsuredDamageTerm,
-                                t.UninsuredAssetTerm, t.InsuredDamageTerm, t.InsuredAssetTerm, t.UninsuredGap,
-                                t.InsuredGap, t.Gap);
+  const bool finite =
+      AllFinite(t.DamageRatio, t.TotalDamage, t.LiquidAssets, t.DamagePerLiquidity, t.UninsuredDamageTerm,
+                t.UninsuredAssetTerm, t.InsuredDamageTerm, t.InsuredAssetTerm, t.UninsuredGap, t.InsuredGap, t.Gap);
   // 8. DelayFromGap writes DelayDamage only when it succeeds.
-  const bool delayed = finite && DelayFromGap(t.Gap, h, table, result, &t.Delay);
-  if (trace) *trace = t;
+  const bool delayed = finite && DelayFromGapImpl<kTraced>(t.Gap, h, table, result, &t.Delay);
+  if constexpr (kTraced) *trace = t;
   return delayed;
 }
 
-bool ComputeWithRiskPremium(const HouseholdInput& h, const CommonSettings& s, const GapTable& table,
-                            ModelResult& result, WithRiskPremiumTrace* trace) {
+template <bool kTraced>
+bool WithRiskPremiumImpl(const HouseholdInput& h, const CommonSettings& s, const GapTable& table, ModelResult& result,
+                         WithRiskPremiumTrace* trace) {
   WithRiskPremiumTrace t;
   const double DP = D(s.DamageProbability);
   const double IR = D(s.InterestRate);
@@ -145,24 +153,23 @@ bool ComputeWithRiskPremium(const HouseholdInput& h, const CommonSettings& s, co
   t.TotalDamage = Single(D(h.HouseDamage) + D(h.GoodsDamage));
   t.PropertyValue = D(h.GoodsValue) + D(h.HousePrice);
   t.LiquidAssets = D(h.AnnualIncome) + D(h.FinancialAssets);
-  const double weightedLife = (D(h.GoodsValue) * 8.0 + D(h.HousePrice) * 22.0) / t.PropertyValue;
-  t.DepreciationRate = Single(1.0 / weightedLife);
+  t.WeightedLife = (D(h.GoodsValue) * 8.0 + D(h.HousePrice) * 22.0) / t.PropertyValue;
+  t.DepreciationRate = Single(1.0 / t.WeightedLife);
   t.DamageRatio = Single((D(h.HouseDamage) + D(h.GoodsDamage)) / t.PropertyValue);
 
   // 4. User cost, kept in double.
   t.UserCost = (DP * MR) * D(t.DamageRatio) + (D(t.DepreciationRate) + IR);
 
   // 5.-6.
-  const double costShare = (t.UserCost * t.PropertyValue) / D(h.Consumption);
-  t.PreferenceFactor = Single(1.0 / (costShare + 1.0));
+  t.CostShare = (t.UserCost * t.PropertyValue) / D(h.Consumption);
+  t.PreferenceFactor = Single(1.0 / (t.CostShare + 1.0));
   t.WillingnessToPay = Single(((DP * MR) * D(t.DamageRatio)) * t.PropertyValue);
 
   // 7. Bounded below by 0 after rounding; no upper bound.
-  const double uncovered =
-      (t.UserCost * (MR - 1.0)) / ((D(t.DamageRatio) * MR) * (1.0 - D(t.PreferenceFactor)));
+  t.Uncovered = (t.UserCost * (MR - 1.0)) / ((D(t.DamageRatio) * MR) * (1.0 - D(t.PreferenceFactor)));
   // A raw value beyond the single range has overflowed, whichever its sign:
   // the bound to 0 applies to finite values only.
-  const float rawCoverage = Single(1.0 - uncovered);
+  const float rawCoverage = Single(1.0 - t.Uncovered);
   t.OptimalCoverage = rawCoverage < 0.0f && Finite(rawCoverage) ? 0.0f : rawCoverage;
 
   // 8.-10.
@@ -172,18 +179,38 @@ bool ComputeWithRiskPremium(const HouseholdInput& h, const CommonSettings& s, co
   t.AssetTerm = Single(((t.LiquidAssets * 0.132 + D(h.LandAssets) * 0.042) + (OC * 1.128) * T) + 1.366);
   t.Gap = Single(D(t.DamageTerm) - D(t.AssetTerm));
 
-  const bool finite = AllFinite(t.TotalDamage, t.PropertyValue, t.LiquidAssets, weightedLife, t.DepreciationRate,
-                                t.DamageRatio, t.UserCost, costShare, uncovered, t.PreferenceFactor, t.WillingnessToPay,
-                                t.OptimalCoverage, t.DamageTerm, t.AssetTerm, t.Gap);
+  const bool finite = AllFinite(t.TotalDamage, t.PropertyValue, t.LiquidAssets, t.WeightedLife, t.DepreciationRate,
+                                t.DamageRatio, t.UserCost, t.CostShare, t.Uncovered, t.PreferenceFactor,
+                                t.WillingnessToPay, t.OptimalCoverage, t.DamageTerm, t.AssetTerm, t.Gap);
   // 11. DelayFromGap writes DelayDamage only when it succeeds; the other
   // three follow it, so a failure writes nothing.
-  const bool delayed = finite && DelayFromGap(t.Gap, h, table, result, &t.Delay);
-  if (trace) *trace = t;
+  const bool delayed = finite && DelayFromGapImpl<kTraced>(t.Gap, h, table, result, &t.Delay);
+  if constexpr (kTraced) *trace = t;
   if (!delayed) return false;
   result.PreferenceFactor = t.PreferenceFactor;
   result.WillingnessToPay = t.WillingnessToPay;
   result.OptimalCoverage = t.OptimalCoverage;
   return true;
+}
+
+}  // namespace
+
+bool DelayFromGap(float gap, const HouseholdInput& household, const GapTable& table, ModelResult& result,
+                  DelayTrace* trace) {
+  return trace != nullptr ? DelayFromGapImpl<true>(gap, household, table, result, trace)
+                          : DelayFromGapImpl<false>(gap, household, table, result, nullptr);
+}
+
+bool ComputeWithoutRiskPremium(const HouseholdInput& household, const CommonSettings& settings, const GapTable& table,
+                               ModelResult& result, WithoutRiskPremiumTrace* trace) {
+  return trace != nullptr ? WithoutRiskPremiumImpl<true>(household, settings, table, result, trace)
+                          : WithoutRiskPremiumImpl<false>(household, settings, table, result, nullptr);
+}
+
+bool ComputeWithRiskPremium(const HouseholdInput& household, const CommonSettings& settings, const GapTable& table,
+                            ModelResult& result, WithRiskPremiumTrace* trace) {
+  return trace != nullptr ? WithRiskPremiumImpl<true>(household, settings, table, result, trace)
+                          : WithRiskPremiumImpl<false>(household, settings, table, result, nullptr);
 }
 
 }  // namespace velmora

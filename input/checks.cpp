@@ -86,15 +86,23 @@ bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdIn
   return true;
 }
 
-bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& h) {
+bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& h, RowRejection* why) {
   const std::size_t count = mode == Mode::WithRiskPremium ? 8 : 7;
-  if (fields.size() < count) return false;
+  // The batch passes no `why`: its path stays as it was, the reason is
+  // only looked for once a line has failed.
+  const auto refuse = [why](RowRejection::Test test, std::size_t field) {
+    if (why != nullptr) *why = {test, field};
+    return false;
+  };
+  if (fields.size() < count) return refuse(RowRejection::Test::NotNumeric, fields.size());
   float v[8] = {};
   for (std::size_t i = 0; i < count; ++i) {
-    if (!TextToNumber(fields[i], v[i])) return false;
+    if (!TextToNumber(fields[i], v[i])) return refuse(RowRejection::Test::NotNumeric, i);
   }
   StoreHousehold(v, count == 8, h);
-  return !SumIsZero(h.GoodsValue, h.HousePrice) && !SumIsZero(h.FinancialAssets, h.AnnualIncome);
+  if (SumIsZero(h.GoodsValue, h.HousePrice)) return refuse(RowRejection::Test::AssetSumZero, 0);
+  if (SumIsZero(h.FinancialAssets, h.AnnualIncome)) return refuse(RowRejection::Test::LiquiditySumZero, 0);
+  return true;
 }
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 // The three input checks: texts in, checked records out. The two checks of the
 // window report through a Reporter; the CSV row check is silent.
 #include <array>
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -31,9 +32,22 @@ bool CheckCommonSettings(const CommonSettingTexts& texts, Mode mode, CommonSetti
 bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdInput& household,
                              Reporter& reporter, std::string_view decimalSeparator = ".");
 
+// Which test of the row check refused a line.
+struct RowRejection {
+  enum class Test {
+    NotNumeric,      // `field` (position 0..7) is not a number
+    AssetSumZero,    // GoodsValue + HousePrice is 0
+    LiquiditySumZero  // FinancialAssets + AnnualIncome is 0
+  };
+  Test test = Test::NotNumeric;
+  std::size_t field = 0;  // NotNumeric only
+};
+
 // One data line of a batch input file, split at the commas (at least 8
 // fields; missing ones empty). Silent: false when the line cannot be
-// computed. Fields are always read with ".".
-bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& household);
+// computed, and then, when `why` is given, which test refused it. Fields are
+// always read with ".".
+bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& household,
+                       RowRejection* why = nullptr);
 
 }  // namespace velmora

@@ -20,7 +20,8 @@ cd "$(dirname "$0")/.."
 
 # One list per use: add a package to the list of the use that needs it. Name
 # no release's version: each name must hold on every Debian release.
-base_packages=(g++ cmake make)
+# The engine's JSON (header-only) and SHA-256 (OpenSSL's libcrypto).
+base_packages=(g++ cmake make nlohmann-json3-dev libssl-dev)
 window_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-translations-l10n  # Qt's own texts (file dialogs, context menus) in Japanese

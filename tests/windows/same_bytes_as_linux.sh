@@ -63,6 +63,8 @@ random_lines() {
 
 input="$folder/入力.csv"
 options=()
+files=(../入力.csv 結果.csv)
+extra_file=""  # what the case leaves beside the result
 case $name in
   mixed-crlf-with-premium)
     write_lines $'\r\n' "" "$cp932_header" "${mixed[@]}" >"$input" ;;
@@ -89,6 +91,22 @@ case $name in
     write_lines $'\r\n' "" "$cp932_header" "${mixed[@]:0:3}" "1,2,3,4,5,6,7" >"$input"
     printf 'earlier' >"$folder/linux/結果.csv"
     printf 'earlier' >"$folder/windows/結果.csv" ;;
+  kept-columns-utf8-summary)
+    # The extra fields after the twelve columns, a UTF-8 result, and the
+    # summary, whose figures and digests must agree (its paths are each
+    # system's own).
+    options=(--keep-columns --output-encoding utf-8 --summary 集計.json --threads 2)
+    extra_file=集計.json
+    # UTF-8 output takes a file without CP932 text: the ASCII lines.
+    ascii=()
+    for line in "${mixed[@]}"; do
+      [[ $line == *[$'\x80'-$'\xff']* ]] || ascii+=("$line,M-$((${#ascii[@]} + 1))")
+    done
+    write_lines $'\r\n' "" "h1,h2,h3,h4,h5,h6,h7,h8,mesh" "${ascii[@]}" >"$input" ;;
+  explain-json)
+    options=(--explain "9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321" --format json)
+    files=()
+    write_lines $'\r\n' "" "$cp932_header" >"$input" ;;
   bad-setting)
     options=(--markup-rate 0)
     write_lines $'\r\n' "" "$cp932_header" "${mixed[@]}" >"$input" ;;
@@ -98,9 +116,9 @@ case $name in
 esac
 
 set +e
-(cd "$folder/linux" && "$linux" "${options[@]}" ../入力.csv 結果.csv) >"$work/linux.out" 2>"$work/linux.err"
+(cd "$folder/linux" && "$linux" "${options[@]}" "${files[@]}") >"$work/linux.out" 2>"$work/linux.err"
 linux_status=$?
-(cd "$folder/windows" && "${emulator[@]}" "$windows" "${options[@]}" ../入力.csv 結果.csv) \
+(cd "$folder/windows" && "${emulator[@]}" "$windows" "${options[@]}" "${files[@]}") \
   >"$work/windows.out" 2>"$work/windows.err"
 windows_status=$?
 set -e
@@ -119,9 +137,23 @@ fi
 if [[ -e "$folder/linux/結果.csv" || -e "$folder/windows/結果.csv" ]]; then
   cmp "$folder/linux/結果.csv" "$folder/windows/結果.csv" || fail "result files differ"
 fi
+# What the tool prints (the explanation), apart from the table's path.
+if ! iconv -f CP932 -t UTF-8 "$work/windows.out" | tr -d '\r' | sed '/"gapTable"/d' |
+  cmp -s - <(sed '/"gapTable"/d' "$work/linux.out"); then
+  fail "standard output differs"
+  diff <(sed '/"gapTable"/d' "$work/linux.out") \
+    <(iconv -f CP932 -t UTF-8 "$work/windows.out" | tr -d '\r' | sed '/"gapTable"/d') || true
+fi
+if [[ -n $extra_file ]]; then
+  if ! cmp -s <(sed '/"path"/d' "$folder/linux/$extra_file") <(sed '/"path"/d' "$folder/windows/$extra_file"); then
+    fail "$extra_file differs"
+    diff <(sed '/"path"/d' "$folder/linux/$extra_file") <(sed '/"path"/d' "$folder/windows/$extra_file") || true
+  fi
+  rm -f "$folder/linux/$extra_file" "$folder/windows/$extra_file"
+fi
 for side in linux windows; do
   entries=$(ls -A "$folder/$side")
-  [[ $entries == "結果.csv" || ( -z $entries && $linux_status -ne 0 ) ]] || fail "$side folder holds: $entries"
+  [[ $entries == "結果.csv" || ( -z $entries && ${#files[@]} -eq 0 ) || ( -z $entries && $linux_status -ne 0 ) ]] || fail "$side folder holds: $entries"
 done
 lines=0
 [[ -e "$folder/linux/結果.csv" ]] && lines=$(wc -l <"$folder/linux/結果.csv")

@@ -1,0 +1,29 @@
+#pragma once
+// How a batch check and run work, and what the result file holds beyond the
+// twelve columns. The defaults give the result file as it has always been.
+#include <cstddef>
+
+namespace velmora {
+
+// The code page of a result file. FromInput: UTF-8 (with a byte order mark)
+// when the input starts with the UTF-8 byte order mark, CP932 otherwise.
+enum class OutputEncoding { FromInput, Cp932, Utf8 };
+
+struct BatchOptions {
+  // Threads that work on the file, the calling thread included; 0: one per
+  // core. 1 runs everything on the calling thread.
+  unsigned threads = 0;
+  // Input bytes per chunk of whole lines (a longer line makes its chunk
+  // longer). Memory holds a few chunks per thread; tests use tiny ones.
+  std::size_t chunkBytes = std::size_t{256} << 10;
+  // Each result line ends with the input line's own fields from the ninth on,
+  // byte for byte, and the header with the input header's titles from the
+  // ninth on (the header is then read, up to the longest line allowed).
+  bool keepColumns = false;
+  // Echoed bytes are never converted: a result in another code page than the
+  // input's is refused by the check when an echoed field (or a kept title)
+  // holds a byte outside ASCII.
+  OutputEncoding encoding = OutputEncoding::FromInput;
+};
+
+}  // namespace velmora
