@@ -13,19 +13,15 @@
 #include <vector>
 
 #include "cli/platform.h"
+#include "batch/platform.h"
 
 namespace velmora::cli {
 namespace {
 
 constexpr UINT kRedirectedCodePage = 932;  // what Japanese Windows tools read
 
-std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
+// The system takes UTF-16; the conversion is the paths' own.
+std::wstring Wide(std::string_view utf8) { return platform::PathFromUtf8(utf8).native(); }
 
 std::string Narrow(UINT codePage, std::wstring_view wide) {
   if (wide.empty()) return {};

@@ -12,19 +12,15 @@
 #include <thread>
 
 #include "run_program.h"
+#include "batch/platform.h"
 
 namespace velmora::test {
 namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring Wide(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
+// The system takes UTF-16; the conversion is the paths' own.
+std::wstring Wide(std::string_view utf8) { return platform::PathFromUtf8(utf8).native(); }
 
 // One argument as the child's CommandLineToArgvW (and the C runtime) will
 // split it again: quotes around, backslashes doubled before a quote.
