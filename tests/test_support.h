@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,14 @@ inline std::uint32_t Bits(float f) {
   std::uint32_t u;
   std::memcpy(&u, &f, sizeof u);
   return u;
+}
+
+// Whole file as bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 // A fresh folder under the system's temporary folder, removed at the end.

@@ -55,11 +55,6 @@ const std::string kDefault = "9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321";
 const std::string kDefaultMode0 = "0.1422826";
 const std::string kDefaultMode1 = "0.3940527,1.342743,0.6642039,0.0002392535";
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> MessagesOf(const RecordingReporter& r) {
   std::vector<std::string> texts;
   for (const auto& m : r.messages) texts.push_back((m.isError ? "E:" : "I:") + m.text);
@@ -131,7 +126,7 @@ class BatchTest : public ::testing::Test {
     RecordingReporter r;
     EXPECT_EQ(Run(in, out, mode, r, nullptr, options), BatchOutcome::Completed);
     EXPECT_TRUE(r.messages.empty());
-    const std::string bytes = ReadAll(out);
+    const std::string bytes = test::ReadFile(out);
     EXPECT_EQ(bytes.substr(0, kHeaderCp932.size() + 2), kHeaderCp932 + "\r\n");
     return bytes.substr(std::min(bytes.size(), kHeaderCp932.size() + 2));
   }
@@ -183,7 +178,7 @@ TEST_F(BatchTest, OneFileUnderTwoNamesIsRefusedAndKeptIntact) {
     EXPECT_EQ(RunBatch(in, out, Mode::WithRiskPremium, settings, table, run), BatchOutcome::Failed) << out;
     EXPECT_EQ(MessagesOf(run), One(msg::kSameFiles)) << out;
   }
-  EXPECT_EQ(ReadAll(in), original);
+  EXPECT_EQ(test::ReadFile(in), original);
 }
 
 TEST_F(BatchTest, InputFileChecks) {
@@ -250,7 +245,7 @@ TEST_F(BatchTest, InputThatCannotBeReadEndsTheCheckAndTheRun) {
     EXPECT_EQ(RunBatch(in, out, Mode::WithRiskPremium, settings, table, run), BatchOutcome::Failed) << in;
     EXPECT_EQ(MessagesOf(run), One(msg::kInputUnreadable)) << in;
   }
-  EXPECT_EQ(ReadAll(out), "old");
+  EXPECT_EQ(test::ReadFile(out), "old");
   EXPECT_EQ(Others(dir.path(), {"out.csv", "pipe"}), std::vector<std::string>{});
   EXPECT_EQ(OpenDescriptors(), descriptors);
 }
@@ -312,7 +307,7 @@ TEST_F(BatchTest, PreviousResultFileAsInput) {
   ASSERT_EQ(Run(first, second, Mode::WithoutRiskPremium, r), BatchOutcome::Completed);
   // Twelve fields per line now, the CP932 header skipped unread.
   ASSERT_EQ(Run(second, third, Mode::WithoutRiskPremium, r), BatchOutcome::Completed);
-  EXPECT_EQ(ReadAll(third), ReadAll(second));
+  EXPECT_EQ(test::ReadFile(third), test::ReadFile(second));
   EXPECT_TRUE(r.messages.empty());
 }
 
@@ -360,7 +355,7 @@ TEST_F(BatchTest, HugeHeaderIsSkippedHugeDataLineFailsTheCheck) {
   RecordingReporter r;
   ASSERT_EQ(Run(hugeHeader, out, Mode::WithRiskPremium, r), BatchOutcome::Completed);
   EXPECT_TRUE(r.messages.empty());
-  EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+  EXPECT_EQ(test::ReadFile(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
 
   const fs::path hugeLine = dir.Write("line.csv", "header\r\n" + kDefault + "\r\n");
   fs::resize_file(hugeLine, LineReader::kMaxLine + (1 << 20));
@@ -380,7 +375,7 @@ TEST_F(BatchTest, ExistingOutputIsReplacedWholeWithItsPermissions) {
 #endif
   RecordingReporter r;
   ASSERT_EQ(Run(in, out, Mode::WithRiskPremium, r), BatchOutcome::Completed);
-  EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+  EXPECT_EQ(test::ReadFile(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
 #if defined(_WIN32)
   EXPECT_EQ(GetFileAttributesW(out.c_str()) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY), FILE_ATTRIBUTE_HIDDEN);
 #else
@@ -397,7 +392,7 @@ TEST_F(BatchTest, OutputNamesUpToTheLongestAreWritten) {
     RecordingReporter r;
     EXPECT_EQ(Run(in, dir.path() / test::PathU8(name), Mode::WithRiskPremium, r), BatchOutcome::Completed)
         << name.size();
-    EXPECT_EQ(ReadAll(dir.path() / test::PathU8(name)), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+    EXPECT_EQ(test::ReadFile(dir.path() / test::PathU8(name)), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
   }
 }
 
@@ -415,7 +410,7 @@ TEST_F(BatchTest, SymbolicLinkOutputIsReplacedAtItsTarget) {
   RecordingReporter r;
   ASSERT_EQ(Run(in, link, Mode::WithRiskPremium, r), BatchOutcome::Completed);
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadAll(target), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+  EXPECT_EQ(test::ReadFile(target), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
   EXPECT_EQ(Others(dir.path() / "real", {"out.csv"}), std::vector<std::string>{});
 }
 
@@ -445,7 +440,7 @@ TEST_F(BatchTest, OutputsThatCannotBeWrittenAreRefusedUntouched) {
     EXPECT_EQ(Run(in, out, Mode::WithRiskPremium, r), BatchOutcome::Failed) << out;
     EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable)) << out;
   }
-  EXPECT_EQ(ReadAll(dir.path() / "folder" / "keep.txt"), "keep");
+  EXPECT_EQ(test::ReadFile(dir.path() / "folder" / "keep.txt"), "keep");
 #if !defined(_WIN32)
   EXPECT_TRUE(fs::is_fifo(dir.path() / "pipe"));
 #endif
@@ -472,7 +467,7 @@ TEST_F(BatchTest, WriteProtectedOutputStaysProtected) {
   RecordingReporter r;
   EXPECT_EQ(Run(in, out, Mode::WithRiskPremium, r), BatchOutcome::Failed);
   EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
-  EXPECT_EQ(ReadAll(out), "old");
+  EXPECT_EQ(test::ReadFile(out), "old");
 }
 
 #if defined(_WIN32)
@@ -520,7 +515,7 @@ TEST_F(BatchTest, WriteFailureMidRunIsAFailureAndKeepsTheOldOutput) {
   }
   EXPECT_EQ(outcome, BatchOutcome::Failed);
   EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
-  EXPECT_EQ(ReadAll(out), "old");
+  EXPECT_EQ(test::ReadFile(out), "old");
   EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
 }
 
@@ -547,7 +542,7 @@ TEST_F(BatchTest, OutputLockedBeforeTheCommitKeepsTheEarlierOutput) {
   ASSERT_NE(progress.lock, INVALID_HANDLE_VALUE);
   CloseHandle(progress.lock);
   EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
-  EXPECT_EQ(ReadAll(out), "old");
+  EXPECT_EQ(test::ReadFile(out), "old");
   EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
 }
 #endif
@@ -567,7 +562,7 @@ TEST_F(BatchTest, CommandRunsTheChainAndReportsCompletion) {
     RecordingReporter r;
     EXPECT_EQ(RunBatchCommand(command, s, t, r), BatchOutcome::Completed);
     EXPECT_EQ(MessagesOf(r), (std::vector<std::string>{"I:" + std::string(msg::kBatchCompleted)}));
-    EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+    EXPECT_EQ(test::ReadFile(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
     EXPECT_EQ(s.MarkupRate, 3.14f);
   }
   // The window's boxes may use a decimal comma; the files never do.
@@ -578,7 +573,7 @@ TEST_F(BatchTest, CommandRunsTheChainAndReportsCompletion) {
     fs::remove(out);
     RecordingReporter r;
     EXPECT_EQ(RunBatchCommand(comma, s, t, r), BatchOutcome::Completed);
-    EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
+    EXPECT_EQ(test::ReadFile(out), kHeaderCp932 + "\r\n" + kDefault + "," + kDefaultMode1 + "\r\n");
   }
   // Each step stops the chain with its own message only.
   struct Case {
@@ -677,7 +672,7 @@ TEST_P(BatchThreads, SameBytesWhereverTheChunksEnd) {
       RecordingReporter r;
       EXPECT_EQ(RunBatch(in, out, mode, settings, table, r, nullptr, Options(chunk)), BatchOutcome::Completed);
       EXPECT_TRUE(r.messages.empty());
-      EXPECT_EQ(ReadAll(out), kHeaderCp932 + "\r\n" + (mode == Mode::WithRiskPremium ? withPremium : without))
+      EXPECT_EQ(test::ReadFile(out), kHeaderCp932 + "\r\n" + (mode == Mode::WithRiskPremium ? withPremium : without))
           << "chunk " << chunk;
     }
   }
@@ -795,7 +790,7 @@ TEST_P(BatchThreads, ProgressOnTheCallingThreadAndCancelAtAnyPoint) {
       EXPECT_EQ(RunBatchCommand(command, settings, table, r, &before), BatchOutcome::Cancelled);
       EXPECT_TRUE(r.messages.empty());
       EXPECT_TRUE(before.calls.empty());
-      EXPECT_EQ(ReadAll(out), "old");
+      EXPECT_EQ(test::ReadFile(out), "old");
     }
     for (const bool fromAnotherThread : {false, true}) {
       for (std::size_t point = 0; point < std::size(points); ++point) {
@@ -808,7 +803,7 @@ TEST_P(BatchThreads, ProgressOnTheCallingThreadAndCancelAtAnyPoint) {
         EXPECT_EQ(RunBatchCommand(command, settings, table, r, &cancel), BatchOutcome::Cancelled);
         EXPECT_TRUE(r.messages.empty());
         EXPECT_EQ(cancel.calls.size(), cancel.cancelledAt) << "called after the cancel";
-        EXPECT_EQ(ReadAll(out), "old");
+        EXPECT_EQ(test::ReadFile(out), "old");
         EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
       }
     }
@@ -830,7 +825,7 @@ TEST_P(BatchThreads, WriteFailureMidRunKeepsTheEarlierOutput) {
     }
     EXPECT_EQ(outcome, BatchOutcome::Failed);
     EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
-    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
   }
 }

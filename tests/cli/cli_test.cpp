@@ -38,11 +38,6 @@ namespace fs = std::filesystem;
 const fs::path kTool = VELMORA_BATCH_TOOL;
 const fs::path kData = VELMORA_CLI_DATA;
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 using Args = std::vector<std::string>;
 
 // Arguments: `options` split at blanks, then the others as they are.
@@ -103,12 +98,12 @@ TEST_F(CliTest, ResultsMatchTheExpectedFilesByteForByte) {
     const Outcome o = Run(With(c.options, {Data(c.input), "out.csv"}));
     EXPECT_EQ(o.status, 0) << c.expected;
     EXPECT_EQ(o.err, kCompleted) << c.expected;
-    EXPECT_EQ(ReadAll(dir.path() / "out.csv"), ReadAll(kData / c.expected)) << c.expected;
+    EXPECT_EQ(test::ReadFile(dir.path() / "out.csv"), test::ReadFile(kData / c.expected)) << c.expected;
   }
   // A result file read back as input gives itself again.
   const Outcome again = Run({"out.csv", "again.csv"});
   EXPECT_EQ(again.status, 0);
-  EXPECT_EQ(ReadAll(dir.path() / "again.csv"), ReadAll(kData / "expected_with_risk_premium.csv"));
+  EXPECT_EQ(test::ReadFile(dir.path() / "again.csv"), test::ReadFile(kData / "expected_with_risk_premium.csv"));
 }
 
 TEST_F(CliTest, FailuresPrintTheirMessageAndExitNonZero) {
@@ -131,14 +126,14 @@ TEST_F(CliTest, FailuresPrintTheirMessageAndExitNonZero) {
     EXPECT_EQ(o.status, 1) << c.arguments.front();
     EXPECT_EQ(o.err, test::AsPrinted(c.message + "\n")) << c.arguments.front();
   }
-  EXPECT_EQ(ReadAll(dir.path() / "old.csv"), "old");
+  EXPECT_EQ(test::ReadFile(dir.path() / "old.csv"), "old");
 }
 
 TEST_F(CliTest, SettingsAndGapTableReachTheModel) {
   const Outcome a = Run({"--without-risk-premium", "--insurance-rate", "0.2", Data("households.csv"), "a.csv"});
   EXPECT_EQ(a.status, 0);
-  const std::string other = ReadAll(dir.path() / "a.csv");
-  EXPECT_NE(other, ReadAll(kData / "expected_without_risk_premium.csv"));
+  const std::string other = test::ReadFile(dir.path() / "a.csv");
+  EXPECT_NE(other, test::ReadFile(kData / "expected_without_risk_premium.csv"));
   EXPECT_GT(other.size(), 400u);
 
   // Every table entry 1: the delay damage reads the factor alone.
@@ -151,7 +146,7 @@ TEST_F(CliTest, SettingsAndGapTableReachTheModel) {
   dir.Write("table.txt", table);
   const Outcome b = Run({"--gap-table", "table.txt", Data("households.csv"), "b.csv"});
   EXPECT_EQ(b.status, 0) << b.err;
-  const std::string uniform = ReadAll(dir.path() / "b.csv");
+  const std::string uniform = test::ReadFile(dir.path() / "b.csv");
   // The model tests pin the default household's delay damage for this table.
   EXPECT_NE(uniform.find("3.321,0.3940527,1.342743,0.6642039,0.2256883\r\n"), std::string::npos);
 }
@@ -187,7 +182,7 @@ TEST_F(CliTest, FileSizeLimitIsAWriteFailureThatKeepsTheOldOutput) {
   const Outcome o = Run({"in.csv", "out.csv"}, limited);
   EXPECT_EQ(o.status, 1);
   EXPECT_EQ(o.err, std::string(msg::kOutputUnwritable) + "\n");
-  EXPECT_EQ(ReadAll(dir.path() / "out.csv"), "old");
+  EXPECT_EQ(test::ReadFile(dir.path() / "out.csv"), "old");
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
   EXPECT_EQ(files, 2u);  // no temporary file left
@@ -216,7 +211,7 @@ TEST_F(CliTest, TerminationKeepsTheOldOutput) {
   ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
   if (WIFEXITED(raw) && WEXITSTATUS(raw) == 0) {
     // The machine outran the signal: then the run must be whole.
-    const std::string result = ReadAll(out);
+    const std::string result = test::ReadFile(out);
     EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 600001);
   } else {
     // Stopped by the tool (128 + SIGTERM), or by the signal itself before the
@@ -225,7 +220,7 @@ TEST_F(CliTest, TerminationKeepsTheOldOutput) {
     EXPECT_TRUE((WIFEXITED(raw) && WEXITSTATUS(raw) == 128 + SIGTERM) ||
                 (WIFSIGNALED(raw) && WTERMSIG(raw) == SIGTERM))
         << raw;
-    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(test::ReadFile(out), "old");
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++files;
     EXPECT_EQ(files, 2u);
@@ -275,7 +270,7 @@ TEST_F(CliTest, InterruptDuringTheCheckExits128PlusTheSignal) {
     EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
     EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
   }
 #endif
@@ -309,7 +304,7 @@ TEST_F(CliTest, InterruptAfterTheLastLineBeforeTheCommitKeepsTheOldOutput) {
   if (!sent) GTEST_SKIP() << "the result reached the disk too fast to be caught";
   EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
   EXPECT_EQ(r.exitCode, 128 + SIGINT) << r.err;
-  EXPECT_EQ(ReadAll(out), "old");
+  EXPECT_EQ(test::ReadFile(out), "old");
   EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
 #endif
 }
@@ -324,7 +319,7 @@ TEST_F(CliTest, JapaneseFolderAndFileNames) {
   const std::string in = "浸水被害の調査/入力.csv";
   const Outcome o = Run({"--gap-table", "浸水被害の調査/表①.txt", in, "浸水被害の調査/結果.csv"});
   EXPECT_EQ(o.status, 0) << o.err;
-  EXPECT_EQ(ReadAll(folder / test::PathU8("結果.csv")), ReadAll(kData / "expected_with_risk_premium.csv"));
+  EXPECT_EQ(test::ReadFile(folder / test::PathU8("結果.csv")), test::ReadFile(kData / "expected_with_risk_premium.csv"));
   // The same file under a name that differs in its folder's spelling.
   const Outcome same = Run({in, "浸水被害の調査/../浸水被害の調査/入力.csv"});
   EXPECT_EQ(same.status, 1);
@@ -349,7 +344,7 @@ TEST_F(CliTest, RedirectedMessagesAreCp932WithCrLf) {
 // shares it, it can.
 TEST_F(CliTest, FilesHeldOpenByAnotherProgram) {
   const fs::path out = dir.Write("out.csv", "old");
-  const fs::path in = dir.Write("in.csv", ReadAll(kData / "households.csv"));
+  const fs::path in = dir.Write("in.csv", test::ReadFile(kData / "households.csv"));
   const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   struct Case {
     fs::path held;
@@ -368,11 +363,11 @@ TEST_F(CliTest, FilesHeldOpenByAnotherProgram) {
     EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
     if (c.message == nullptr) {
       EXPECT_EQ(o.status, 0) << o.err;
-      EXPECT_EQ(ReadAll(out), ReadAll(kData / "expected_with_risk_premium.csv"));
+      EXPECT_EQ(test::ReadFile(out), test::ReadFile(kData / "expected_with_risk_premium.csv"));
     } else {
       EXPECT_EQ(o.status, 1);
       EXPECT_EQ(o.err, test::AsPrinted(std::string(c.message) + "\n"));
-      EXPECT_EQ(ReadAll(out), "old");
+      EXPECT_EQ(test::ReadFile(out), "old");
     }
   }
 }
@@ -393,12 +388,12 @@ TEST_F(CliTest, CtrlCKeepsTheOldOutput) {
   ASSERT_TRUE(r.exited) << std::hex << r.signal;
   if (r.exitCode == 0) {
     // The run ended between the look and the Ctrl+C: then it must be whole.
-    const std::string result = ReadAll(out);
+    const std::string result = test::ReadFile(out);
     EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 600001);
   } else {
     EXPECT_EQ(r.exitCode, 130) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
   }
 }

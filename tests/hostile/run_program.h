@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "test_support.h"
+
 namespace velmora::test {
 
 struct RunOptions {
@@ -67,14 +69,6 @@ RunResult RunProgram(const std::filesystem::path& program, const std::vector<std
 // UTF-8 text as the tool writes it to a redirected output: the same bytes on
 // POSIX; CP932 with CR LF line ends on Windows.
 std::string AsPrinted(std::string_view utf8);
-
-// Whole file as bytes; empty when it cannot be read.
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Names in a folder, sorted.
 inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
