@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "batch/files.h"
 #include "batch/messages.h"
@@ -136,12 +137,15 @@ struct RunFigures {
   std::uint64_t rowRejected = 0;
   std::uint64_t modelFailed = 0;
   std::array<ColumnTotals, 4> columns;
+  bool keepDelayDamages = false;
+  std::vector<double> delayDamages;
 
   void Add(const RunFigures& other) {
     computed += other.computed;
     rowRejected += other.rowRejected;
     modelFailed += other.modelFailed;
     for (std::size_t c = 0; c < columns.size(); ++c) columns[c].Add(other.columns[c]);
+    delayDamages.insert(delayDamages.end(), other.delayDamages.begin(), other.delayDamages.end());
   }
 };
 
@@ -156,6 +160,7 @@ char* PutResult(char* out, float value, RunFigures* figures, std::size_t column)
       double written = 0.0;
       std::from_chars(text, out, written);
       figures->columns[column].Add(written);
+      if (column == 3 && figures->keepDelayDamages) figures->delayDamages.push_back(written);
     }
   }
   return out;
@@ -420,6 +425,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
         }
         // Exact sums, counts and bounds: merged in any order, the same figures.
         RunFigures own;
+        own.keepDelayDamages = options.keepDelayDamages;
         ComputeChunk<true>(chunk, mode, settings, table, lineExtras, &own);
         const std::lock_guard lock(figuresMutex);
         figures.Add(own);
@@ -480,6 +486,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
     summary->computed = figures.computed;
     summary->rowRejected = figures.rowRejected;
     summary->modelFailed = figures.modelFailed;
+    summary->delayDamages = std::move(figures.delayDamages);
     for (std::size_t c = 0; c < summary->columns.size(); ++c) {
       const ColumnTotals& totals = figures.columns[c];
       ColumnFigures& column = summary->columns[c];

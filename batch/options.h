@@ -24,6 +24,9 @@ struct BatchOptions {
   // input's is refused by the check when an echoed field (or a kept title)
   // holds a byte outside ASCII.
   OutputEncoding encoding = OutputEncoding::FromInput;
+  // With a summary: it also holds every DelayDamage value written (read back
+  // from its text), for a histogram. Memory grows with the computed lines.
+  bool keepDelayDamages = false;
 };
 
 }  // namespace velmora

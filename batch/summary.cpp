@@ -57,14 +57,6 @@ namespace {
 constexpr std::array<std::string_view, 4> kSettingNames = {"InsuranceRate", "DamageProbability", "InterestRate",
                                                            "MarkupRate"};
 
-// For people: seven significant digits, as the result file writes numbers
-// (the JSON keeps every digit).
-std::string SevenDigits(double value) {
-  char buffer[32];
-  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
-  return std::string(buffer, r.ptr);
-}
-
 std::string EncodingName(OutputEncoding encoding) { return encoding == OutputEncoding::Utf8 ? "utf-8" : "cp932"; }
 
 }  // namespace
@@ -114,6 +106,12 @@ std::string BatchSummaryJson(const BatchSummary& s) {
       {"columns", columns},
   };
   return DumpJson(json);
+}
+
+std::string SevenDigits(double value) {
+  char buffer[32];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
+  return std::string(buffer, r.ptr);
 }
 
 std::string BatchSummaryLine(const BatchSummary& s) {

@@ -64,12 +64,19 @@ struct BatchSummary {
   std::uint64_t rowRejected = 0;  // refused by the row check
   std::uint64_t modelFailed = 0;  // the model could not compute them
   std::array<ColumnFigures, 4> columns;  // in the order of kResultNames
+  // The DelayDamage column's values as read back, in no particular order;
+  // only with BatchOptions::keepDelayDamages.
+  std::vector<double> delayDamages;
 };
 
 // The summary as a JSON object (UTF-8, two-space indent, ending in a newline).
 // Singles are written as doubles that read back to the same single; bytes
 // that are not UTF-8 in paths or setting texts become U+FFFD.
 std::string BatchSummaryJson(const BatchSummary& summary);
+
+// A figure for people: seven significant digits, as the result file writes
+// numbers ("." always; the JSON keeps every digit).
+std::string SevenDigits(double value);
 
 // One line for people: the counts and the total delay damage (seven
 // significant digits).

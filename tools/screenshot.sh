@@ -1,17 +1,33 @@
 #!/usr/bin/env bash
-# Starts the real Velmora window under a virtual X server, runs one
-# individual calculation (Alt+A) so that the result boxes show numbers, and
-# writes a PNG of the window to docs/screenshot.png (or the path given).
+# Starts Velmora under a virtual X server and writes a PNG of what the user
+# sees:
+#   window         the window after one individual calculation (Alt+A), so
+#                  that the result boxes show numbers  (docs/screenshot.png)
+#   gap-table      the view of the example table data/EGapDis.txt, with the
+#                  point the default household reads  (docs/gap-table-view.png)
+#   batch-summary  the summary of a batch of generated sample households over
+#                  that table  (docs/batch-summary-view.png)
 # The program reads and writes its settings in a throw-away folder, so the
 # screenshot always shows the model's defaults.
-#   tools/screenshot.sh [output.png]      VELMORA_BIN overrides the program.
+#   tools/screenshot.sh [window|gap-table|batch-summary] [output.png]
+# VELMORA_BIN overrides the window program, VELMORA_VIEW_SHOT the view
+# program; QT_SCALE_FACTOR=2 shows them at twice the size (on a larger screen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=${1:-docs/screenshot.png}
+view=window
+case ${1:-} in
+  window | gap-table | batch-summary) view=$1; shift ;;
+esac
+case $view in
+  window) out=${1:-docs/screenshot.png} ;;
+  *) out=${1:-docs/$view-view.png} ;;
+esac
 bin=${VELMORA_BIN:-build/release/bin/velmora}
+shot=${VELMORA_VIEW_SHOT:-build/release/bin/velmora-view-shot}
+[ "$view" = window ] || bin=$shot
 if [ ! -x "$bin" ]; then
   cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build build/release -j2 --target velmora
+  cmake --build build/release -j2 --target "$(basename "$bin")"
 fi
 
 work=$(mktemp -d)
@@ -23,18 +39,54 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+screen=1024x768x24
+[ "${QT_SCALE_FACTOR:-1}" = 1 ] || screen=2560x1920x24
+Xvfb "$display" -screen 0 "$screen" -nolisten tcp >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
-XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb "$bin" >"$work/velmora.log" 2>&1 &
+export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb
+case $view in
+  window)
+    "$bin" >"$work/velmora.log" 2>&1 &
+    title='^Velmora$'
+    ;;
+  gap-table)
+    "$bin" gap-table data/EGapDis.txt >"$work/velmora.log" 2>&1 &
+    title='^ギャップ分布表$'
+    ;;
+  batch-summary)
+    # Households around the window's default one, each value between half
+    # and one and a half times its default; a few the row check refuses.
+    awk 'BEGIN {
+      srand(20240601)
+      split("9.725 7.380 4.810 3.570 7.416 14.759 22.616 3.321", d, " ")
+      print "house,goods,income,assets,land,goodsvalue,price,consumption\r"
+      for (i = 0; i < 5000; i++) {
+        if (i % 997 == 0) { printf "9.725,x,4.81,3.57,7.416,14.759,22.616,3.321\r\n"; continue }
+        if (i % 1499 == 0) { printf "0,0,4.81,3.57,7.416,0,0,3.321\r\n"; continue }
+        line = ""
+        for (k = 1; k <= 8; k++) line = line (k > 1 ? "," : "") sprintf("%.3f", d[k] * (0.5 + rand()))
+        printf "%s\r\n", line
+      }
+    }' >"$work/Households.csv"
+    "$bin" batch-summary data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
+    title='^一括計算の集計$'
+    ;;
+esac
 pids+=($!)
-wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Velmora$' | head -n1)
+if ! wid=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" | head -n1) || [ -z "$wid" ]; then
+  echo "screenshot: no window titled $title appeared" >&2
+  cat "$work/velmora.log" >&2
+  exit 1
+fi
 sleep 1
 xdotool windowfocus --sync "$wid" 2>/dev/null || true
-xdotool key --window "$wid" alt+a
-sleep 1
+if [ "$view" = window ]; then
+  xdotool key --window "$wid" alt+a
+  sleep 1
+fi
 mkdir -p "$(dirname "$out")"
 import -window root "$work/root.png"
 eval "$(xdotool getwindowgeometry --shell "$wid")"

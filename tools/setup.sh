@@ -24,6 +24,9 @@ cd "$(dirname "$0")/.."
 base_packages=(g++ cmake make nlohmann-json3-dev libssl-dev)
 window_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
+  # The table and histogram views; Qt Charts' CMake files need Qt OpenGL's,
+  # which its package does not pull in.
+  qt6-charts-dev libqt6opengl6-dev
   qt6-translations-l10n  # Qt's own texts (file dialogs, context menus) in Japanese
   fonts-noto-cjk
 )

@@ -3,6 +3,7 @@
 // threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -288,6 +289,50 @@ TEST_P(Workflow, SummaryAgreesWithTheWrittenFile) {
         EXPECT_EQ(BatchSummaryJson(summary), BatchSummaryJson(first));
       }
     }
+  }
+}
+
+// Asked for, the summary holds the DelayDamage column as written, one value
+// per computed line whichever thread wrote it; not asked for, nothing.
+TEST_P(Workflow, DelayDamagesAreTheWrittenColumn) {
+  std::string input = "header\r\n";
+  for (int i = 0; i < 150; ++i) {
+    char line[200];
+    std::snprintf(line, sizeof line, "%.4g,%.4g,4.81,3.57,7.416,%.5g,22.616,3.321\r\n", 9.725 * (1 + i % 17),
+                  7.38 / (1 + i % 5), 14.759 + i);
+    input += line;
+    if (i % 40 == 3) input += "9.725,x,4.81,3.57,7.416,14.759,22.616,3.321\r\n";
+    if (i % 60 == 5) input += "0,0,4.81,3.57,7.416,14.759,22.616,3.321\r\n";
+  }
+  for (const Mode mode : {Mode::WithRiskPremium, Mode::WithoutRiskPremium}) {
+    SCOPED_TRACE(mode == Mode::WithRiskPremium ? "mode 1" : "mode 0");
+    BatchOptions options = Options(97);
+    options.keepDelayDamages = true;
+    BatchSummary summary;
+    std::vector<std::string> messages;
+    const std::string result = Run(input, mode, options, messages, &summary);
+    std::vector<double> written;
+    const std::vector<std::string> lines = Split(result, "\r\n");
+    for (std::size_t i = 1; i + 1 < lines.size(); ++i) {
+      const std::string field = Split(lines[i], ",").at(11);
+      if (field.empty()) continue;
+      double value = 0.0;
+      std::from_chars(field.data(), field.data() + field.size(), value);
+      written.push_back(value);
+    }
+    ASSERT_EQ(written.size(), 150u);
+    std::vector<double> kept = summary.delayDamages;
+    std::sort(kept.begin(), kept.end());
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(kept, written);
+    EXPECT_GT(written.back(), written.front());
+
+    options.keepDelayDamages = false;
+    BatchSummary without;
+    Run(input, mode, options, messages, &without);
+    EXPECT_TRUE(without.delayDamages.empty());
+    EXPECT_EQ(without.columns[3].sum, summary.columns[3].sum);
+    EXPECT_EQ(messages, std::vector<std::string>{});
   }
 }
 
