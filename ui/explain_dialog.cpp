@@ -71,6 +71,10 @@ ExplainDialog::ExplainDialog(QWidget* parent) : QDialog(parent) {
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);
   list_->setTabKeyNavigation(false);  // Tab leaves the list for the buttons
   list_->verticalHeader()->hide();
+  // One text line a row, so that the whole list fits without scrolling.
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list_->setAlternatingRowColors(true);
+  list_->setShowGrid(false);
   list_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
   list_->horizontalHeader()->setStretchLastSection(true);
 
