@@ -11,7 +11,6 @@
 #include <QtTest>
 
 #include "../hostile/run_program.h"
-#include "batch/explain_row.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/explain_dialog.h"
 #include "ui_fixture.h"
@@ -56,11 +55,10 @@ QStringList Rows(const QTableWidget& list) {
   return rows;
 }
 
+// The value text of the row `name`.
 QString Value(const QStringList& rows, const QString& name) {
-  for (const QString& row : rows) {
-    if (row.startsWith(name + QLatin1Char(' '))) return row.mid(name.size() + 1);
-  }
-  return QStringLiteral("(none)");
+  const QStringList row = rows.filter(QRegularExpression(QLatin1Char('^') + name + QLatin1Char(' ')));
+  return row.size() == 1 ? row[0].mid(name.size() + 1) : QStringLiteral("(none)");
 }
 
 // The text of the view's label known by `name`.
@@ -134,7 +132,6 @@ class ViewsTest : public QObject {
       const QStringList expected = QuantityLines(QString::fromStdString(tool.out));
       QVERIFY(expected.size() >= 10);
       QCOMPARE(Rows(*list), expected);
-      QCOMPARE(QuantityLines(view->text()), expected);
       QVERIFY(!stale->isVisible());
       // The copy is the tool's text but for the input line the tool was given.
       view->findChild<QPushButton*>(QStringLiteral("copy"))->click();
@@ -143,7 +140,6 @@ class ViewsTest : public QObject {
       QCOMPARE(QGuiApplication::clipboard()->text(), toolText);
       QCOMPARE(Label(*view, "利子率"), withPremium ? QStringLiteral("0.040（単精度 0.04）")
                                                    : QStringLiteral("0.040（このモードでは使わない）"));
-      QCOMPARE(view->explanation().mode, withPremium ? Mode::WithRiskPremium : Mode::WithoutRiskPremium);
       // The worked example's gap, and the entry it read named above the list.
       const QStringList rows = Rows(*list);
       QCOMPARE(Value(rows, QStringLiteral("Gap")), withPremium ? QStringLiteral("-2.745614") : QStringLiteral("0.42331225"));
