@@ -11,6 +11,12 @@ class Reporter {
   virtual ~Reporter() = default;
   virtual void error(std::string_view message) = 0;
   virtual void info(std::string_view message) = 0;
+  // A note with more to read on request (the window's message box keeps it
+  // behind its details button). Where there is no such place, the note alone.
+  virtual void infoWithDetails(std::string_view message, std::string_view details) {
+    (void)details;
+    info(message);
+  }
 };
 
 }  // namespace velmora

@@ -9,14 +9,16 @@
 #                  that table  (docs/batch-summary-view.png)
 # The program reads and writes its settings in a throw-away folder, so the
 # screenshot always shows the model's defaults.
-#   tools/screenshot.sh [window|gap-table|batch-summary] [output.png]
+#   tools/screenshot.sh [window|explain|gap-table|batch-summary] [output.png]
+#   explain        the window after that calculation with 表示 → 計算過程
+#                  open  (docs/explain-view.png)
 # VELMORA_BIN overrides the window program, VELMORA_VIEW_SHOT the view
 # program; QT_SCALE_FACTOR=2 shows them at twice the size (on a larger screen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 view=window
 case ${1:-} in
-  window | gap-table | batch-summary) view=$1; shift ;;
+  window | explain | gap-table | batch-summary) view=$1; shift ;;
 esac
 case $view in
   window) out=${1:-docs/screenshot.png} ;;
@@ -24,7 +26,7 @@ case $view in
 esac
 bin=${VELMORA_BIN:-build/release/bin/velmora}
 shot=${VELMORA_VIEW_SHOT:-build/release/bin/velmora-view-shot}
-[ "$view" = window ] || bin=$shot
+[ "$view" = window ] || [ "$view" = explain ] || bin=$shot
 if [ ! -x "$bin" ]; then
   cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/release -j2 --target "$(basename "$bin")"
@@ -48,7 +50,7 @@ for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
 export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb
 case $view in
-  window)
+  window | explain)
     "$bin" >"$work/velmora.log" 2>&1 &
     title='^Velmora$'
     ;;
@@ -83,8 +85,17 @@ if ! wid=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" | head
 fi
 sleep 1
 xdotool windowfocus --sync "$wid" 2>/dev/null || true
-if [ "$view" = window ]; then
+if [ "$view" = window ] || [ "$view" = explain ]; then
   xdotool key --window "$wid" alt+a
+  sleep 1
+fi
+if [ "$view" = explain ]; then
+  # Menus take keys from the keyboard itself, not from events sent to a window.
+  for key in alt+v k; do
+    xdotool key "$key"
+    sleep 0.3
+  done
+  wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^計算過程$' | head -n1)
   sleep 1
 fi
 mkdir -p "$(dirname "$out")"

@@ -27,12 +27,17 @@
 
 #include "batch/batch.h"
 #include "batch/gap_table_search.h"
+#include "batch/messages.h"
+#include "batch/sha256.h"
 #include "core/messages.h"
 #include "core/models.h"
 #include "core/number_text.h"
 #include "input/checks.h"
 #include "ui/app_folder.h"
+#include "ui/batch_summary_dialog.h"
 #include "ui/deferred_reporter.h"
+#include "ui/explain_dialog.h"
+#include "ui/gap_table_dialog.h"
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
 #include "ui/text_box.h"
@@ -115,6 +120,25 @@ QString ItemName(const QLabel& label) {
   return name;
 }
 
+// Passes a command's messages on, the completion message with the run's
+// summary as its details.
+class WithSummaryDetails : public Reporter {
+ public:
+  WithSummaryDetails(Reporter& target, std::string details) : target_(target), details_(std::move(details)) {}
+  void error(std::string_view message) override { target_.error(message); }
+  void info(std::string_view message) override {
+    if (message == msg::kBatchCompleted) {
+      target_.infoWithDetails(message, details_);
+    } else {
+      target_.info(message);
+    }
+  }
+
+ private:
+  Reporter& target_;
+  std::string details_;
+};
+
 }  // namespace
 
 frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QMainWindow(parent) {
@@ -151,7 +175,9 @@ frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QM
   menuBar()->setFont(font);
   menuFile->setFont(font);
   menuSetting->setFont(font);
+  menuView->setFont(font);
   LoadSettings();
+  menKeepColumns->setChecked(store_.getOption(QString::fromLatin1(SettingsStore::kKeepColumns), false));
 
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -297,8 +323,26 @@ void frmMain::buildMenus() {
   menuSetting->setObjectName(QStringLiteral("menuSetting"));
   menInitValue = menuSetting->addAction(QStringLiteral("モデル設定値の読み込み(&I)"));
   menInitValue->setObjectName(QStringLiteral("menInitValue"));
+  menKeepColumns = menuSetting->addAction(QStringLiteral("9列目以降を結果に残す(&K)"));
+  menKeepColumns->setObjectName(QStringLiteral("menKeepColumns"));
+  menKeepColumns->setCheckable(true);
   connect(menuExit, &QAction::triggered, this, &frmMain::menuExit_Click);
   connect(menInitValue, &QAction::triggered, this, &frmMain::menInitValue_Click);
+  connect(menKeepColumns, &QAction::triggered, this, &frmMain::menKeepColumns_Click);
+
+  // The views: each one is enabled once there is something to show.
+  menuView = menuBar()->addMenu(QStringLiteral("表示(&V)"));
+  menuView->setObjectName(QStringLiteral("menuView"));
+  menExplain = menuView->addAction(QStringLiteral("計算過程(&K)"));
+  menExplain->setObjectName(QStringLiteral("menExplain"));
+  menGapTable = menuView->addAction(QStringLiteral("ギャップ分布表(&G)"));
+  menGapTable->setObjectName(QStringLiteral("menGapTable"));
+  menBatchSummary = menuView->addAction(QStringLiteral("一括計算の集計(&S)"));
+  menBatchSummary->setObjectName(QStringLiteral("menBatchSummary"));
+  for (QAction* view : {menExplain, menGapTable, menBatchSummary}) view->setEnabled(false);
+  connect(menExplain, &QAction::triggered, this, &frmMain::menExplain_Click);
+  connect(menGapTable, &QAction::triggered, this, &frmMain::menGapTable_Click);
+  connect(menBatchSummary, &QAction::triggered, this, &frmMain::menBatchSummary_Click);
 }
 
 void frmMain::setTabOrder() {
@@ -358,27 +402,33 @@ void frmMain::chkRP_Click() {
 
 void frmMain::cmdExec_Click() {
   if (batchRunning_) return;  // the run owns the mode, the table and the settings until it ends
+  lastCalculationFailed_ = !calculate();
+  updateViews();
+  emit calculationEnded();
+}
+
+bool frmMain::calculate() {
   riskPremiumMode_ = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
-  if (!findGapTable() || !LoadGapTable(gapTableFile_, table_, *reporter_)) return;
+  if (!findGapTable() || !LoadGapTable(gapTableFile_, table_, *reporter_)) return false;
 
   const std::string sep = decimalSeparator().toStdString();
   const std::array<std::string, 4> common = commonSettingTexts();
   const CommonSettingTexts commonTexts = {common[0], common[1], common[2], common[3]};
-  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, *reporter_, sep)) return;
+  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, *reporter_, sep)) return false;
 
   const std::array<std::string, 8> values = {Utf8(txtU2), Utf8(txtU3), Utf8(txtU4), Utf8(txtU5),
                                              Utf8(txtU6), Utf8(txtU7), Utf8(txtU8), Utf8(txtU9)};
   HouseholdTexts householdTexts;
   for (std::size_t i = 0; i < values.size(); ++i) householdTexts[i] = values[i];
   HouseholdInput household{};
-  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, *reporter_, sep)) return;
+  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, *reporter_, sep)) return false;
 
   ModelResult result{};
   const auto show = [&sep](float value) { return QString::fromStdString(FormatDisplay(value, sep)); };
   if (riskPremiumMode_ == Mode::WithoutRiskPremium) {
     if (!ComputeWithoutRiskPremium(household, settings_, table_, result)) {
       reporter_->error(msg::kNotComputable);
-      return;
+      return false;
     }
     txtA1->showFromStart(QStringLiteral("-"));
     txtA2->showFromStart(QStringLiteral("-"));
@@ -387,13 +437,24 @@ void frmMain::cmdExec_Click() {
   } else {
     if (!ComputeWithRiskPremium(household, settings_, table_, result)) {
       reporter_->error(msg::kNotComputable);
-      return;
+      return false;
     }
     txtA1->showFromStart(show(result.PreferenceFactor));
     txtA2->showFromStart(show(result.WillingnessToPay));
     txtA3->showFromStart(show(result.OptimalCoverage));
     txtA4->showFromStart(show(result.DelayDamage));
   }
+
+  IndividualCalculation done;
+  done.household = household;
+  done.mode = riskPremiumMode_;
+  done.settingTexts = common;
+  done.settings = settings_;
+  done.table = table_;
+  done.gapTableFile = gapTableFile_;
+  done.gapTableSha256 = Sha256OfFile(gapTableFile_).value_or(std::string());
+  lastCalculation_ = std::move(done);
+  return true;
 }
 
 bool frmMain::findGapTable() {
@@ -411,6 +472,7 @@ void frmMain::setBatchRunning(bool running) {
   cmdSelInFile->setEnabled(!running);
   cmdSelOutFile->setEnabled(!running);
   menInitValue->setEnabled(!running);
+  menKeepColumns->setEnabled(!running);
   prgBatch->setValue(0);
   prgBatch->setVisible(running);
   if (running) {
@@ -434,6 +496,9 @@ void frmMain::cmdExecAll_Click() {
   command.settingTexts = {common[0], common[1], common[2], common[3]};
   command.decimalSeparator = sep;
   command.gapTableFile = gapTableFile_;
+  command.options.keepColumns = menKeepColumns->isChecked();
+  // The summary view's histogram reads every delay damage the run wrote.
+  command.options.keepDelayDamages = true;
 
   // The command's messages wait until the window is no longer busy: no
   // message box under the busy cursor and the progress bar.
@@ -442,25 +507,39 @@ void frmMain::cmdExecAll_Click() {
   closeRequested_ = false;
   setBatchRunning(true);
   runningBatch_ = &progress;
-  runBatchWhileLive(command, messages, progress);
+  BatchSummary summary;
+  const BatchOutcome outcome = runBatchWhileLive(command, messages, progress, &summary);
   runningBatch_ = nullptr;
   setBatchRunning(false);
+  if (outcome == BatchOutcome::Completed) {
+    lastBatchSummary_ = std::move(summary);
+    updateViews();
+    emit batchCompleted();
+  }
   // Once the window has been closed nobody is there to read them.
-  messages.passOn(*reporter_, [this] { return !closeRequested_; });
+  const auto stillWanted = [this] { return !closeRequested_; };
+  if (lastBatchSummary_ && outcome == BatchOutcome::Completed) {
+    WithSummaryDetails withDetails(*reporter_, BatchSummaryText(*lastBatchSummary_).toStdString());
+    messages.passOn(withDetails, stillWanted);
+  } else {
+    messages.passOn(*reporter_, stillWanted);
+  }
 }
 
-void frmMain::runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress) {
+BatchOutcome frmMain::runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress,
+                                        BatchSummary* summary) {
   // The run fills settings_ and table_: this thread leaves both alone until
   // the run has ended (the commands that use them are refused meanwhile).
   // The run's thread touches nothing of the window: this thread learns of
   // its end from the flag, at the bar's next step.
   std::atomic<bool> ended{false};
   std::exception_ptr failure;
+  BatchOutcome outcome = BatchOutcome::Failed;
   std::jthread run;
   try {
     run = std::jthread([&] {
       try {
-        RunBatchCommand(command, settings_, table_, messages, &progress);
+        outcome = RunBatchCommand(command, settings_, table_, messages, &progress, summary);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -468,8 +547,7 @@ void frmMain::runBatchWhileLive(const BatchCommand& command, Reporter& messages,
     });
   } catch (const std::system_error&) {
     // No thread to be had: the run takes this one, and the window waits.
-    RunBatchCommand(command, settings_, table_, messages, &progress);
-    return;
+    return RunBatchCommand(command, settings_, table_, messages, &progress, summary);
   }
   QEventLoop loop;
   QTimer poll;
@@ -485,6 +563,7 @@ void frmMain::runBatchWhileLive(const BatchCommand& command, Reporter& messages,
   if (!ended.load()) progress.cancel();
   run.join();
   if (failure) std::rethrow_exception(failure);
+  return outcome;
 }
 
 void frmMain::showBatchProgress(const BatchProgress& progress) {
@@ -518,6 +597,64 @@ void frmMain::menInitValue_Click() {
   store_.deleteApplication();
   LoadSettings();
   SaveSettings();
+  // The model's defaults come back; the window's own choice stays.
+  if (menKeepColumns->isChecked()) menKeepColumns_Click();
+}
+
+bool frmMain::keepsColumns() const { return menKeepColumns->isChecked(); }
+
+void frmMain::menKeepColumns_Click() {
+  store_.saveOption(QString::fromLatin1(SettingsStore::kKeepColumns), menKeepColumns->isChecked());
+}
+
+void frmMain::updateViews() {
+  menExplain->setEnabled(lastCalculation_.has_value());
+  menGapTable->setEnabled(lastCalculation_.has_value());
+  menBatchSummary->setEnabled(lastBatchSummary_.has_value());
+  if (lastCalculation_ && explainDialog_ != nullptr && explainDialog_->isVisible()) {
+    explainDialog_->showCalculation(*lastCalculation_, lastCalculationFailed_);
+  }
+  if (lastCalculation_ && gapTableDialog_ != nullptr && gapTableDialog_->isVisible()) {
+    gapTableDialog_->showTable(lastCalculation_->table, lastCalculation_->gapTableFile,
+                               lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_));
+  }
+  if (lastBatchSummary_ && batchSummaryDialog_ != nullptr && batchSummaryDialog_->isVisible()) {
+    batchSummaryDialog_->showSummary(*lastBatchSummary_);
+  }
+}
+
+namespace {
+
+// A view stays where the user put it; the first opening places it over the
+// window.
+void Raise(QDialog& view) {
+  view.show();
+  view.raise();
+  view.activateWindow();
+}
+
+}  // namespace
+
+void frmMain::menExplain_Click() {
+  if (!lastCalculation_) return;
+  if (explainDialog_ == nullptr) explainDialog_ = new ExplainDialog(this);
+  explainDialog_->showCalculation(*lastCalculation_, lastCalculationFailed_);
+  Raise(*explainDialog_);
+}
+
+void frmMain::menGapTable_Click() {
+  if (!lastCalculation_) return;
+  if (gapTableDialog_ == nullptr) gapTableDialog_ = new GapTableDialog(this);
+  gapTableDialog_->showTable(lastCalculation_->table, lastCalculation_->gapTableFile,
+                             lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_));
+  Raise(*gapTableDialog_);
+}
+
+void frmMain::menBatchSummary_Click() {
+  if (!lastBatchSummary_) return;
+  if (batchSummaryDialog_ == nullptr) batchSummaryDialog_ = new BatchSummaryDialog(this);
+  batchSummaryDialog_->showSummary(*lastBatchSummary_);
+  Raise(*batchSummaryDialog_);
 }
 
 void frmMain::menuExit_Click() { close(); }

@@ -4,11 +4,14 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/gap_table.h"
 #include "core/records.h"
 #include "core/reporter.h"
+#include "batch/summary.h"
+#include "ui/individual_calculation.h"
 #include "ui/file_dialogs.h"
 #include "ui/settings_store.h"
 
@@ -25,6 +28,10 @@ namespace velmora {
 
 class BatchProgress;
 struct BatchCommand;
+enum class BatchOutcome;
+class BatchSummaryDialog;
+class ExplainDialog;
+class GapTableDialog;
 class TextBox;
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
@@ -49,6 +56,16 @@ class frmMain : public QMainWindow {
   const CommonSettings& commonSettings() const { return settings_; }
   bool isBatchRunning() const { return batchRunning_; }
 
+  // What the views of the 表示 menu show. The last successful individual
+  // calculation (none before the first), and whether a calculation failed
+  // since.
+  const std::optional<IndividualCalculation>& lastCalculation() const { return lastCalculation_; }
+  bool lastCalculationFailed() const { return lastCalculationFailed_; }
+  // The summary of the last batch run from the window that completed.
+  const std::optional<BatchSummary>& lastBatchSummary() const { return lastBatchSummary_; }
+  // 設定 → 9列目以降を結果に残す.
+  bool keepsColumns() const;
+
   void LoadSettings();
   void SaveSettings();
 
@@ -60,6 +77,16 @@ class frmMain : public QMainWindow {
   void cmdSelOutFile_Click();
   void menInitValue_Click();
   void menuExit_Click();
+  void menKeepColumns_Click();
+  void menExplain_Click();
+  void menGapTable_Click();
+  void menBatchSummary_Click();
+
+ signals:
+  // After every press of 個別計算, whether it succeeded or not.
+  void calculationEnded();
+  // After every batch run from the window that completed.
+  void batchCompleted();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -76,10 +103,15 @@ class frmMain : public QMainWindow {
   void setBatchRunning(bool running);
   // Runs the batch command on a thread of its own while this thread keeps
   // handling the window's events; returns once the run has ended.
-  void runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress);
+  BatchOutcome runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress,
+                        BatchSummary* summary);
   void showBatchProgress(const BatchProgress& progress);
   // Finds EGapDis.txt for a command into gapTableFile_; reports when none is found.
   bool findGapTable();
+  // The individual calculation proper; true when its results are shown.
+  bool calculate();
+  // The views that are open follow what the commands leave.
+  void updateViews();
 
   std::unique_ptr<Reporter> ownReporter_;
   std::unique_ptr<FileDialogs> ownDialogs_;
@@ -93,6 +125,13 @@ class frmMain : public QMainWindow {
   CommonSettings settings_;
   GapTable table_;
   std::filesystem::path gapTableFile_;
+
+  std::optional<IndividualCalculation> lastCalculation_;
+  bool lastCalculationFailed_ = false;
+  std::optional<BatchSummary> lastBatchSummary_;
+  ExplainDialog* explainDialog_ = nullptr;
+  GapTableDialog* gapTableDialog_ = nullptr;
+  BatchSummaryDialog* batchSummaryDialog_ = nullptr;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
@@ -131,6 +170,11 @@ class frmMain : public QMainWindow {
   QAction* menuExit = nullptr;
   QMenu* menuSetting = nullptr;
   QAction* menInitValue = nullptr;
+  QAction* menKeepColumns = nullptr;
+  QMenu* menuView = nullptr;
+  QAction* menExplain = nullptr;
+  QAction* menGapTable = nullptr;
+  QAction* menBatchSummary = nullptr;
 };
 
 }  // namespace velmora

@@ -7,11 +7,12 @@
 namespace velmora {
 namespace {
 
-void Show(QWidget* owner, QMessageBox::Icon icon, std::string_view message) {
-  QMessageBox box(icon, QStringLiteral("Velmora"),
-                  QString::fromUtf8(message.data(), static_cast<qsizetype>(message.size())), QMessageBox::Ok,
-                  owner);
+QString Text(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
+
+void Show(QWidget* owner, QMessageBox::Icon icon, std::string_view message, std::string_view details = {}) {
+  QMessageBox box(icon, QStringLiteral("Velmora"), Text(message), QMessageBox::Ok, owner);
   box.setFont(JapaneseFont());
+  if (!details.empty()) box.setDetailedText(Text(details));
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Ok);
   box.exec();
@@ -21,5 +22,8 @@ void Show(QWidget* owner, QMessageBox::Icon icon, std::string_view message) {
 
 void MessageBoxReporter::error(std::string_view message) { Show(owner_, QMessageBox::Critical, message); }
 void MessageBoxReporter::info(std::string_view message) { Show(owner_, QMessageBox::Information, message); }
+void MessageBoxReporter::infoWithDetails(std::string_view message, std::string_view details) {
+  Show(owner_, QMessageBox::Information, message, details);
+}
 
 }  // namespace velmora

@@ -13,6 +13,8 @@ class MessageBoxReporter : public Reporter {
   explicit MessageBoxReporter(QWidget* owner = nullptr) : owner_(owner) {}
   void error(std::string_view message) override;
   void info(std::string_view message) override;
+  // The details stay folded until the user asks for them.
+  void infoWithDetails(std::string_view message, std::string_view details) override;
 
  private:
   QPointer<QWidget> owner_;

@@ -10,6 +10,7 @@ namespace {
 const QString kOrganisation = QStringLiteral("Velmora");
 const QString kApplication = QStringLiteral("Velmora");
 const QString kGroup = QStringLiteral("Setting");
+const QString kOptionGroup = QStringLiteral("Batch");
 
 }  // namespace
 
@@ -61,6 +62,22 @@ void SettingsStore::save(const QStringList& keys, const QStringList& texts) {
 }
 
 void SettingsStore::save(const QString& key, const QString& text) { save(QStringList{key}, QStringList{text}); }
+
+bool SettingsStore::getOption(const QString& key, bool defaultValue) const {
+  QSettings settings(kOrganisation, kApplication);
+  settings.setFallbacksEnabled(false);
+  settings.beginGroup(kOptionGroup);
+  return settings.value(key, defaultValue).toBool();
+}
+
+void SettingsStore::saveOption(const QString& key, bool value) {
+  QSettings settings(kOrganisation, kApplication);
+  settings.setFallbacksEnabled(false);
+  settings.beginGroup(kOptionGroup);
+  settings.setValue(key, value);
+  settings.endGroup();
+  settings.sync();
+}
 
 void SettingsStore::deleteApplication() {
   QSettings settings(kOrganisation, kApplication);

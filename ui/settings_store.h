@@ -27,6 +27,11 @@ class SettingsStore {
   // once (the program may be ending), opening it once.
   void save(const QStringList& keys, const QStringList& texts);
   void save(const QString& key, const QString& text);
+  // The window's own choices beyond the twelve boxes live in a group of
+  // their own ("Batch"), so that "Setting" keeps exactly its twelve keys.
+  static constexpr const char* kKeepColumns = "KeepColumns";
+  bool getOption(const QString& key, bool defaultValue) const;
+  void saveOption(const QString& key, bool value);
   // Removes every setting of the application; nothing happens when nothing
   // is stored.
   void deleteApplication();

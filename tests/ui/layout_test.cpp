@@ -227,7 +227,7 @@ class LayoutTest : public QObject {
   void menusInOrderWithAccessKeys() {
     frmMain w(&reporter_, &dialogs_);
     const QList<QAction*> bar = w.menuBar()->actions();
-    QCOMPARE(bar.size(), 2);
+    QCOMPARE(bar.size(), 3);
     QCOMPARE(bar[0]->text(), QStringLiteral("ファイル(&F)"));
     QCOMPARE(bar[0]->menu()->objectName(), QStringLiteral("menuFile"));
     QCOMPARE(bar[1]->text(), QStringLiteral("設定(&T)"));
@@ -238,10 +238,17 @@ class LayoutTest : public QObject {
     QCOMPARE(file[0]->text(), QStringLiteral("終了(&X)"));
     QVERIFY(file[0]->shortcut().isEmpty());
     const QList<QAction*> setting = bar[1]->menu()->actions();
-    QCOMPARE(setting.size(), 1);
+    QCOMPARE(setting.size(), 2);
     QCOMPARE(setting[0]->objectName(), QStringLiteral("menInitValue"));
     QCOMPARE(setting[0]->text(), QStringLiteral("モデル設定値の読み込み(&I)"));
     QVERIFY(setting[0]->shortcut().isEmpty());
+    // Beyond the original menus: the window's own option, then the views.
+    QCOMPARE(setting[1]->text(), QStringLiteral("9列目以降を結果に残す(&K)"));
+    QVERIFY(setting[1]->isCheckable());
+    QCOMPARE(bar[2]->text(), QStringLiteral("表示(&V)"));
+    QStringList views;
+    for (QAction* a : bar[2]->menu()->actions()) views << a->text();
+    QCOMPARE(views, (QStringList{"計算過程(&K)", "ギャップ分布表(&G)", "一括計算の集計(&S)"}));
   }
 
   void tabOrderSkipsDisabledBoxes() {
@@ -308,7 +315,7 @@ class LayoutTest : public QObject {
       }
     }
     // Menus and the message boxes' font are windows of their own: same face.
-    for (const char* name : {"menuFile", "menuSetting"}) {
+    for (const char* name : {"menuFile", "menuSetting", "menuView"}) {
       QCOMPARE(QFontInfo(w.findChild<QMenu*>(QString::fromLatin1(name))->font()).family(), QFontInfo(font).family());
     }
     // Nothing clipped: every label's lines fit its box.

@@ -1,0 +1,147 @@
+#include "ui/explain_dialog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "ui/japanese_font.h"
+
+namespace velmora {
+namespace {
+
+QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+// The window's item names of the four setting boxes.
+constexpr const char* kSettingLabels[4] = {"保険加入率", "被害の発生確率", "利子率", "マークアップ率"};
+
+const NamedQuantity* Find(const Explanation& e, std::string_view name) {
+  for (const NamedQuantity& q : e.quantities) {
+    if (q.name == name) return &q;
+  }
+  return nullptr;
+}
+
+QLabel* ValueLabel(QWidget* parent, const QString& accessibleName) {
+  auto* label = new QLabel(parent);
+  label->setAccessibleName(accessibleName);
+  label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  label->setWordWrap(true);
+  return label;
+}
+
+}  // namespace
+
+ExplainDialog::ExplainDialog(QWidget* parent) : QDialog(parent) {
+  setObjectName(QStringLiteral("ExplainDialog"));
+  setWindowTitle(QStringLiteral("計算過程"));
+  setFont(JapaneseFont());
+
+  auto* form = new QFormLayout;
+  mode_ = ValueLabel(this, QStringLiteral("計算のモード"));
+  form->addRow(QStringLiteral("計算のモード："), mode_);
+  for (int k = 0; k < 4; ++k) {
+    const QString name = QString::fromUtf8(kSettingLabels[k]);
+    settings_[k] = ValueLabel(this, name);
+    form->addRow(name + QStringLiteral("："), settings_[k]);
+  }
+  table_ = ValueLabel(this, QStringLiteral("ギャップ分布表"));
+  form->addRow(QStringLiteral("ギャップ分布表："), table_);
+  entry_ = ValueLabel(this, QStringLiteral("読んだ項目"));
+  form->addRow(QStringLiteral("読んだ項目："), entry_);
+
+  stale_ = new QLabel(QStringLiteral("直前の計算は失敗しました。表示は最後に成功した計算です。"), this);
+  stale_->setObjectName(QStringLiteral("stale"));
+  stale_->setAccessibleName(QStringLiteral("注意"));
+  stale_->setWordWrap(true);
+  stale_->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
+  stale_->hide();
+
+  list_ = new QTableWidget(0, 2, this);
+  list_->setObjectName(QStringLiteral("quantities"));
+  list_->setAccessibleName(QStringLiteral("計算過程の一覧"));
+  list_->setHorizontalHeaderLabels({QStringLiteral("名前"), QStringLiteral("値")});
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list_->setTabKeyNavigation(false);  // Tab leaves the list for the buttons
+  list_->verticalHeader()->hide();
+  // One text line a row, so that the whole list fits without scrolling.
+  list_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list_->setAlternatingRowColors(true);
+  list_->setShowGrid(false);
+  list_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+  list_->horizontalHeader()->setStretchLastSection(true);
+
+  auto* buttons = new QDialogButtonBox(this);
+  copy_ = buttons->addButton(QStringLiteral("コピー(&C)"), QDialogButtonBox::ActionRole);
+  copy_->setObjectName(QStringLiteral("copy"));
+  copy_->setAccessibleName(QStringLiteral("コピー"));
+  close_ = buttons->addButton(QStringLiteral("閉じる"), QDialogButtonBox::RejectRole);
+  close_->setObjectName(QStringLiteral("close"));
+  close_->setAccessibleName(QStringLiteral("閉じる"));
+  connect(copy_, &QPushButton::clicked, this, &ExplainDialog::copyToClipboard);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(stale_);
+  layout->addWidget(list_, 1);
+  layout->addWidget(buttons);
+  setTabOrder(list_, copy_);
+  setTabOrder(copy_, close_);
+  resize(560, 640);
+}
+
+void ExplainDialog::showCalculation(const IndividualCalculation& c, bool lastAttemptFailed) {
+  const CommonSettingTexts texts = {c.settingTexts[0], c.settingTexts[1], c.settingTexts[2], c.settingTexts[3]};
+  explanation_ = ExplainHousehold(c.household, c.mode, texts, c.settings, c.table, c.gapTableFile);
+  const Explanation& e = explanation_;
+
+  mode_->setText(e.mode == Mode::WithRiskPremium ? QStringLiteral("1（リスクプレミアムを考慮）")
+                                                 : QStringLiteral("0（リスクプレミアムを考慮しない）"));
+  const float singles[4] = {e.settings.InsuranceRate, e.settings.DamageProbability, e.settings.InterestRate,
+                            e.settings.MarkupRate};
+  for (int k = 0; k < 4; ++k) {
+    // The insurance rate belongs to the mode without the premium, the other
+    // three to the mode with it.
+    const bool used = (k == 0) != (e.mode == Mode::WithRiskPremium);
+    const NamedQuantity single{"", QuantityKind::Single, singles[k], {}};
+    settings_[k]->setText(Text(e.settingTexts[static_cast<std::size_t>(k)]) +
+                          (used ? QStringLiteral("（単精度 %1）").arg(Text(QuantityText(single)))
+                                : QStringLiteral("（このモードでは使わない）")));
+  }
+  table_->setText(QFile::decodeName(QByteArray::fromStdString(e.gapTable.string())));
+
+  const NamedQuantity* key = Find(e, "GapKey");
+  const NamedQuantity* value = Find(e, "GapValue");
+  if (key != nullptr && key->kind == QuantityKind::Key && value != nullptr) {
+    const int k = static_cast<int>(key->value);
+    entry_->setText(QStringLiteral("キー %1（ギャップ %2）の値 %3")
+                        .arg(k)
+                        .arg(QString::number(k / 10.0, 'f', 1), Text(QuantityText(*value))));
+  } else {
+    entry_->setText(QStringLiteral("なし（ギャップが -20 ～ 100 の外にあり、値は 0）"));
+  }
+
+  list_->setRowCount(static_cast<int>(e.quantities.size()));
+  for (int row = 0; row < list_->rowCount(); ++row) {
+    const NamedQuantity& q = e.quantities[static_cast<std::size_t>(row)];
+    list_->setItem(row, 0, new QTableWidgetItem(QString::fromUtf8(q.name.data(), static_cast<qsizetype>(q.name.size()))));
+    auto* item = new QTableWidgetItem(Text(QuantityText(q)));
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    list_->setItem(row, 1, item);
+  }
+  stale_->setVisible(lastAttemptFailed);
+}
+
+QString ExplainDialog::text() const { return Text(ExplanationText(explanation_)); }
+
+void ExplainDialog::copyToClipboard() const { QGuiApplication::clipboard()->setText(text()); }
+
+}  // namespace velmora
