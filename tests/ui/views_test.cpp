@@ -208,6 +208,8 @@ class ViewsTest : public QObject {
     QCOMPARE(summary.dataLines, 2u);
     QCOMPARE(summary.computed, 1u);
     QCOMPARE(summary.rowRejected, 1u);
+    // The histogram's values: the one delay damage written.
+    QCOMPARE(summary.delayDamages, std::vector<double>{0.0002392535});
     QCOMPARE(reporter_->details.size(), std::size_t(1));
     QCOMPARE(QString::fromStdString(reporter_->details[0]), BatchSummaryText(summary));
     QVERIFY(action("menBatchSummary")->isEnabled());
