@@ -7,12 +7,14 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QTableWidget>
 #include <QtTest>
 
 #include "../hostile/run_program.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/explain_dialog.h"
+#include "ui/gap_table_dialog.h"
 #include "ui_fixture.h"
 
 using namespace velmora;
@@ -114,6 +116,13 @@ class ViewsTest : public QObject {
     QVERIFY(!action("menExplain")->isEnabled());
     exec();
     QVERIFY(action("menExplain")->isEnabled());
+    // The table view marks the entry the worked example read: key -27.
+    action("menGapTable")->trigger();
+    auto* table = w_->findChild<GapTableDialog*>();
+    QVERIFY(table && table->isVisible());
+    QCOMPARE(table->readSeries()->count(), 1);
+    QCOMPARE(table->readSeries()->at(0), QPointF(-2.7, static_cast<double>(0.001060106f)));
+    table->close();
     action("menExplain")->trigger();
     auto* view = w_->findChild<ExplainDialog*>();
     QVERIFY(view && view->isVisible() && !view->isModal());
