@@ -428,10 +428,11 @@ class RealWindow {
     focus(*dialog);
     keys(QStringLiteral("ctrl+a"));
     type(QString::fromStdString(path.string()));
-    // The first Return may only close the name box's completion list.
+    // The first Return may only close the name box's completion list. A
+    // sanitizer build on a busy machine may take seconds to close the dialog.
     for (int attempt = 0; attempt < 3; ++attempt) {
       keys(QStringLiteral("Return"));
-      if (screen_.waitUntilGone(QLatin1Char('^') + title + QLatin1Char('$'), 2000)) return true;
+      if (screen_.waitUntilGone(QLatin1Char('^') + title + QLatin1Char('$'), 6000)) return true;
     }
     return false;
   }
