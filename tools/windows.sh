@@ -39,7 +39,10 @@ exe=$build/bin/velmora-batch.exe
 echo "   $exe: DLLs it needs:" $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p')
 [[ ${1:-} == --build ]] && exit 0
 
-export WINEPREFIX=$PWD/$build/wine WINEDEBUG=-all
+# Wine reads the Linux file names through the locale: a UTF-8 one, so that
+# the Japanese folder and file names of the tests reach the program (a fresh
+# system has none set).
+export WINEPREFIX=$PWD/$build/wine WINEDEBUG=-all LC_ALL=C.UTF-8
 # No window may open, and Wine asks for no Mono or Gecko.
 unset DISPLAY WAYLAND_DISPLAY
 export WINEDLLOVERRIDES="mscoree,mshtml="

@@ -76,6 +76,7 @@ UnprivilegedCopy::UnprivilegedCopy(const fs::path& program, const std::vector<st
                       fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read,
                       ec);
     }
+    CopySanitizerSuppressions();
     // Started once: a folder on a noexec mount, or a system where root may
     // not change its user, shows here and not as a fault of the program.
     // How the program then ends is for the test to judge.
@@ -106,7 +107,28 @@ fs::path UnprivilegedCopy::Folder(const std::string& name) const {
 RunOptions UnprivilegedCopy::options() const {
   RunOptions options;
   options.userId = UnprivilegedUser();
+  options.environment = environment_;
   return options;
+}
+
+void UnprivilegedCopy::CopySanitizerSuppressions() {
+  environment_.clear();
+  for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) continue;
+    std::string options = value;
+    const std::string key = "suppressions=";
+    const std::size_t at = options.find(key);
+    if (at == std::string::npos) continue;
+    const std::size_t start = at + key.size();
+    const std::size_t end = std::min(options.find(':', start), options.size());
+    const fs::path copy = folder_ / (std::string(name) + ".supp");
+    std::error_code ec;
+    fs::copy_file(options.substr(start, end - start), copy, fs::copy_options::overwrite_existing, ec);
+    fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read, ec);
+    options.replace(start, end - start, copy.string());
+    environment_.push_back(std::string(name) + "=" + options);
+  }
 }
 
 std::vector<std::string> OpenFilesUnder(const fs::path& folder, int pid) {
@@ -137,8 +159,14 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   std::vector<char*> argv;
   for (auto& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // The extra entries take the place of inherited ones of the same name.
+  const auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
   std::vector<std::string> envStrings;
-  for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    const bool replaced = std::any_of(options.environment.begin(), options.environment.end(),
+                                      [&](const std::string& extra) { return nameOf(extra) == nameOf(*e); });
+    if (!replaced) envStrings.emplace_back(*e);
+  }
   envStrings.insert(envStrings.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> envp;
   for (auto& e : envStrings) envp.push_back(e.data());

@@ -87,7 +87,8 @@ std::optional<unsigned> UnprivilegedUser();
 
 // A program and the gap table beside it, copied into a temporary folder that
 // the unprivileged user can enter and run from: the checkout may lie where
-// that user cannot go (root's own home is closed to others). The folder, and
+// that user cannot go (root's own home is closed to others). So are the
+// suppression files that a sanitizer build's *SAN_OPTIONS name. The folder, and
 // whatever a test puts in it, is removed at the end.
 class UnprivilegedCopy {
  public:
@@ -109,6 +110,9 @@ class UnprivilegedCopy {
 
  private:
   std::filesystem::path folder_;
+  std::vector<std::string> environment_;  // *SAN_OPTIONS naming the copies
+
+  void CopySanitizerSuppressions();
   std::filesystem::path program_;
   std::string unusable_;
 };

@@ -312,6 +312,9 @@ class VirtualScreen {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display_);
+    // xdotool reads window titles through the locale: under C it cannot
+    // match the Japanese ones (a fresh system has no locale set).
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     p.setProcessEnvironment(env);
     p.setStandardErrorFile(QProcess::nullDevice());
     p.start(QStringLiteral("xdotool"), args);
