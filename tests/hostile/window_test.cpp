@@ -360,6 +360,9 @@ class RealWindow {
     env.insert(QStringLiteral("DISPLAY"), screen.display());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString((folder / "config").string()));
+    // As on a user's desktop: under the C locale the window's legacy title
+    // property cannot hold the Japanese titles that xdotool looks for.
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     // Qt's own dialogs, whatever desktop started this test.
     for (const char* name : {"XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORMTHEME", "SESSION_MANAGER", "WAYLAND_DISPLAY"}) {
       env.remove(QString::fromLatin1(name));
