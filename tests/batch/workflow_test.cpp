@@ -33,11 +33,6 @@ const std::string kDefaultMode0 = "0.1422826";
 const std::string kDefaultMode1 = "0.3940527,1.342743,0.6642039,0.0002392535";
 const std::string kBom = "\xEF\xBB\xBF";
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 std::vector<std::string> Split(const std::string& text, const std::string& by) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -165,7 +160,7 @@ class Workflow : public ::testing::TestWithParam<unsigned> {
       EXPECT_EQ(RunBatch(in, out, mode, settings, table, r, nullptr, options, summary), BatchOutcome::Completed);
     }
     for (const auto& m : r.messages) messages.push_back(m.text);
-    return ReadAll(out);
+    return test::ReadFile(out);
   }
 
   test::TempDir dir;
@@ -405,7 +400,7 @@ TEST_P(Workflow, CodePagesAndTheMixingGuard) {
   EXPECT_EQ(RunBatch(in, out, Mode::WithRiskPremium, settings, table, r, nullptr, options), BatchOutcome::Failed);
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_EQ(r.messages[0].text, "3" + std::string(msg::kLineEncodingMixed));
-  EXPECT_EQ(ReadAll(out).substr(0, 3), kBom);  // the first run's result
+  EXPECT_EQ(test::ReadFile(out).substr(0, 3), kBom);  // the first run's result
 }
 
 INSTANTIATE_TEST_SUITE_P(OneTwoSeven, Workflow, ::testing::Values(1u, 2u, 7u),
@@ -457,7 +452,7 @@ TEST(WorkflowExplain, HouseholdAndRowGiveTheSameExplanation) {
 // heading, which is never read, and every entry counts.
 TEST(WorkflowGapTable, ByteOrderMarkInTheHeading) {
   test::TempDir dir;
-  const std::string table = ReadAll(VELMORA_EXAMPLE_GAP_TABLE);
+  const std::string table = test::ReadFile(VELMORA_EXAMPLE_GAP_TABLE);
   GapTable plain, marked;
   RecordingReporter r;
   ASSERT_TRUE(LoadGapTable(dir.Write("plain.txt", table), plain, r));
