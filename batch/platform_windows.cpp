@@ -1,11 +1,5 @@
 // The batch's system calls on Windows. Paths reach the system in UTF-16, so
 // Japanese folder and file names work whatever the ANSI code page is.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // After windows.h:
 #include <knownfolders.h>

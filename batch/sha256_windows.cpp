@@ -1,10 +1,4 @@
 // SHA-256 from Windows' own cryptography (CNG, bcrypt.dll).
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // After windows.h:
 #include <bcrypt.h>

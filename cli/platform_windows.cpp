@@ -1,11 +1,5 @@
 // velmora-batch on Windows: the UTF-16 command line, texts for the console
 // and for redirected output, and the console's Ctrl+C.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

@@ -1,11 +1,5 @@
 // RunProgram on Windows: CreateProcessW with the command line quoted as
 // CommandLineToArgvW reads it, standard output and error into files.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <csignal>
