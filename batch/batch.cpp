@@ -437,6 +437,9 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
         mixedLine = linesBefore + chunk.firstBadLine + 2;
         return false;
       }
+      if (options.resultBlocks) {
+        options.resultBlocks(linesBefore + 2, std::string_view(chunk.block.data(), chunk.block.size()));
+      }
       linesBefore += chunk.lines;
       return write(chunk.block.data(), chunk.block.size());
     };

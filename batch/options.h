@@ -2,6 +2,9 @@
 // How a batch check and run work, and what the result file holds beyond the
 // twelve columns. The defaults give the result file as it has always been.
 #include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
 
 namespace velmora {
 
@@ -27,6 +30,11 @@ struct BatchOptions {
   // With a summary: it also holds every DelayDamage value written (read back
   // from its text), for a histogram. Memory grows with the computed lines.
   bool keepDelayDamages = false;
+  // Given, a run hands it the result's lines as written, block by block in
+  // input order (one call at a time, on any of the run's threads), with the
+  // file line number of the block's first line; batch/result_lines.h reads
+  // them. What it gathered is the run's only when the run completes.
+  std::function<void(std::uint64_t firstNumber, std::string_view block)> resultBlocks;
 };
 
 }  // namespace velmora

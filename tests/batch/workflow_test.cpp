@@ -17,6 +17,7 @@
 #include "batch/batch.h"
 #include "batch/explain_row.h"
 #include "batch/messages.h"
+#include "batch/result_lines.h"
 #include "batch/sha256.h"
 #include "batch/summary.h"
 #include "core/line_reader.h"
@@ -328,6 +329,54 @@ TEST_P(Workflow, DelayDamagesAreTheWrittenColumn) {
     EXPECT_TRUE(without.delayDamages.empty());
     EXPECT_EQ(without.columns[3].sum, summary.columns[3].sum);
     EXPECT_EQ(messages, std::vector<std::string>{});
+  }
+}
+
+// What follows a run (a map, scenarios) reads the lines as written: every
+// data line once, in file order, numbered as in the file, with its twelve
+// fields and its kept ones, whichever thread wrote it.
+TEST_P(Workflow, ResultBlocksAreTheWrittenLines) {
+  std::string input = "h1,h2,h3,h4,h5,h6,h7,h8,code\n";
+  for (int i = 0; i < 120; ++i) {
+    input += i % 9 == 4 ? "9.725,x,4.81,3.57,7.416,14.759,22.616,3.321" : kDefault;
+    input += i % 7 == 0 ? "\r" : ",5339" + std::to_string(4600 + i) + ",ward\r\n";
+  }
+  for (const Mode mode : {Mode::WithRiskPremium, Mode::WithoutRiskPremium}) {
+    BatchOptions options = Options(61);
+    options.keepColumns = true;
+    struct Seen {
+      std::uint64_t number;
+      bool computed;
+      std::string house, preference, delay, kept;
+    };
+    std::vector<Seen> seen;
+    std::vector<std::string> blocks;
+    options.resultBlocks = [&](std::uint64_t first, std::string_view block) {
+      EXPECT_EQ(first, seen.size() + 2);
+      blocks.emplace_back(block);
+      batch::ForEachResultLine(block, first, [&](const batch::ResultLine& line) {
+        seen.push_back({line.number, line.computed(), std::string(line.fields[1]), std::string(line.fields[8]),
+                        std::string(line.fields[11]), std::string(line.kept)});
+        return true;
+      });
+    };
+    std::vector<std::string> messages;
+    const std::string result = Run(input, mode, options, messages);
+    const std::vector<std::string> lines = Split(result, "\r\n");
+    ASSERT_EQ(seen.size(), 120u);
+    std::string joined;
+    for (const std::string& block : blocks) joined += block;
+    EXPECT_EQ(joined, result.substr(result.find("\r\n") + 2));
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+      const Seen& line = seen[i];
+      EXPECT_EQ(line.number, i + 2);
+      const std::vector<std::string> fields = Split(lines[i + 1], ",");
+      EXPECT_EQ(line.computed, i % 9 != 4);
+      EXPECT_EQ(line.delay, fields[11]);
+      EXPECT_EQ(line.house, fields[1]);
+      EXPECT_EQ(line.preference, mode == Mode::WithRiskPremium && line.computed ? "0.3940527" : "");
+      EXPECT_EQ(line.kept, i % 7 == 0 ? "" : "5339" + std::to_string(4600 + i) + ",ward");
+    }
   }
 }
 
