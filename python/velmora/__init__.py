@@ -229,7 +229,8 @@ def compute(
         released while they work.
 
     Answers the same kind as given: a DataFrame (with data's index and its
-    columns) for a DataFrame, else a dict of arrays. After the other
+    columns, which share data's memory) for a DataFrame, else a dict of
+    arrays. After the other
     columns come REASON_COLUMN (None for a computed household, else why not,
     as --explain names the row check or the model step) and the four
     RESULT_COLUMNS as float32, equal bit for bit to the engine's singles, NaN
@@ -259,7 +260,8 @@ def compute(
     threads: 計算に使うスレッド数（既定: CPUのコア数）。結果はどの数でも
         ビット単位で同じです。計算中は GIL を解放します。
 
-    与えた形で返します：DataFrame には DataFrame（data の索引と列を含む）、
+    与えた形で返します：DataFrame には DataFrame（data の索引と列を含み、
+    列のメモリは data と共有）、
     それ以外には配列の dict。他の列の後に REASON_COLUMN（計算できた世帯は
     None、できなかった世帯はその理由。--explain と同じく行の検査かモデルの
     段階を示す）と、RESULT_COLUMNS の4列（float32、エンジンの単精度値と
@@ -281,11 +283,14 @@ def compute(
 
     pandas = _pandas()
     if pandas is not None and isinstance(data, pandas.DataFrame):
-        added = pandas.DataFrame(answer, index=data.index, copy=False)
-        # Result columns of an earlier answer give way to the new ones.
-        stale = [c for c in data.columns if c in answer]
-        kept = data.drop(columns=stale) if stale else data
-        return pandas.concat([kept, added], axis=1, copy=False)
+        # One block per column, data's own columns included: nothing is
+        # copied (concat would copy them all into one block). Result columns
+        # of an earlier answer give way to the new ones.
+        kept = [k for k, name in enumerate(data.columns) if name not in answer]
+        columns = [data.iloc[:, k] for k in kept] + list(answer.values())
+        frame = pandas.DataFrame(dict(enumerate(columns)), index=data.index, copy=False)
+        frame.columns = [data.columns[k] for k in kept] + list(answer)
+        return frame
     if isinstance(data, dict):
         others = {k: v for k, v in data.items() if k not in answer}
     else:
