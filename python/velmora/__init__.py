@@ -287,6 +287,8 @@ def compute(
         # copied (concat would copy them all into one block). Result columns
         # of an earlier answer give way to the new ones.
         kept = [k for k, name in enumerate(data.columns) if name not in answer]
+        # A Series of objects, so that pandas does not scan the reasons for dates.
+        answer[REASON_COLUMN] = pandas.Series(reasons, index=data.index, dtype=object, copy=False)
         columns = [data.iloc[:, k] for k in kept] + list(answer.values())
         frame = pandas.DataFrame(dict(enumerate(columns)), index=data.index, copy=False)
         frame.columns = [data.columns[k] for k in kept] + list(answer)
