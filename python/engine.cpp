@@ -381,6 +381,42 @@ std::string Explain(const std::string& row, bool withRiskPremium, const std::arr
   return ExplanationJson(ExplainRow(row, mode, Views(texts), p.settings, p.table, p.tableFile));
 }
 
+// Singles from a column of objects, each as the tool reads a field: a text
+// (str or bytes) by the tool's conversion, a number rounded once, anything
+// else (None, a text that is not a number) NaN.
+py::array_t<float> SinglesFromObjects(const py::array& objects) {
+  const py::ssize_t rows = objects.shape(0);
+  py::array_t<float> singles(rows);
+  float* out = singles.mutable_data();
+  py::ssize_t row = 0;
+  for (const py::handle item : objects) {
+    float value = std::numeric_limits<float>::quiet_NaN();
+    if (PyUnicode_Check(item.ptr())) {
+      Py_ssize_t size = 0;
+      const char* text = PyUnicode_AsUTF8AndSize(item.ptr(), &size);
+      if (text == nullptr) throw py::error_already_set();
+      if (!TextToNumber(std::string_view(text, static_cast<std::size_t>(size)), value)) {
+        value = std::numeric_limits<float>::quiet_NaN();
+      }
+    } else if (PyBytes_Check(item.ptr())) {
+      if (!TextToNumber(std::string_view(PyBytes_AS_STRING(item.ptr()),
+                                         static_cast<std::size_t>(PyBytes_GET_SIZE(item.ptr()))),
+                        value)) {
+        value = std::numeric_limits<float>::quiet_NaN();
+      }
+    } else if (!item.is_none() && !PyBool_Check(item.ptr())) {
+      const double number = PyFloat_AsDouble(item.ptr());
+      if (number == -1.0 && PyErr_Occurred()) {
+        PyErr_Clear();
+      } else {
+        value = static_cast<float>(number);
+      }
+    }
+    out[row++] = value;
+  }
+  return singles;
+}
+
 // The result header's twelve titles, UTF-8.
 std::vector<std::string> HeaderTitles() {
   std::vector<std::string> titles;
@@ -404,6 +440,7 @@ PYBIND11_MODULE(_engine, m) {
   m.attr("header_titles") = HeaderTitles();
   m.def("compute", &Compute, py::arg("columns"), py::arg("rows"), py::arg("with_risk_premium"), py::arg("settings"),
         py::arg("gap_table"), py::arg("threads"));
+  m.def("singles_from_objects", &SinglesFromObjects, py::arg("objects"));
   m.def("read_csv", &ReadCsv, py::arg("path"), py::arg("with_risk_premium"));
   m.def("run_csv", &RunCsv, py::arg("input"), py::arg("output"), py::arg("with_risk_premium"), py::arg("settings"),
         py::arg("gap_table"), py::arg("threads"), py::arg("keep_columns"), py::arg("encoding"));

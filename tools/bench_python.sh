@@ -10,7 +10,8 @@
 # (Release, -DVELMORA_NATIVE=ON) and measures its module and tool. Settings
 # through the environment: ROWS=1000000  REPEAT=5. Each figure is the median
 # of REPEAT runs; compute's figure is the call alone (columns in, DataFrame
-# with the results out), the tool's the whole command.
+# with the results out; wall time and the process's CPU time, user + system),
+# the tool's the whole command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rows=${ROWS:-1000000}
@@ -61,22 +62,24 @@ with open(source, "w", newline="") as out:
     np.savetxt(out, values, fmt="%.3f", delimiter=",", newline="\r\n")
 
 
-def median_seconds(run):
+def median_seconds(run, cpu=False):
+    """Wall seconds of the median run, and with cpu=True this process's CPU seconds in it."""
     times = []
     for _ in range(repeat):
-        started = time.perf_counter()
+        started, used = time.perf_counter(), time.process_time()
         run()
-        times.append(time.perf_counter() - started)
-    return statistics.median(times)
+        times.append((time.perf_counter() - started, time.process_time() - used))
+    times.sort()
+    return times[len(times) // 2] if cpu else times[len(times) // 2][0]
 
 
-print(f"{'rows':>10}  {'mode':<22} {'threads':>7} {'compute s':>10} {'rows/s':>12}")
+print(f"{'rows':>10}  {'mode':<22} {'threads':>7} {'wall s':>8} {'CPU s':>7} {'rows/s':>12}")
 for mode in ("with-risk-premium", "without-risk-premium"):
     premium = mode == "with-risk-premium"
     for threads in (1, 2):
-        seconds = median_seconds(
-            lambda: velmora.compute(frame, with_risk_premium=premium, gap_table=table, threads=threads))
-        print(f"{rows:>10}  {mode:<22} {threads:>7} {seconds:>10.3f} {rows / seconds:>12.0f}")
+        wall, cpu = median_seconds(
+            lambda: velmora.compute(frame, with_risk_premium=premium, gap_table=table, threads=threads), cpu=True)
+        print(f"{rows:>10}  {mode:<22} {threads:>7} {wall:>8.3f} {cpu:>7.3f} {rows / wall:>12.0f}")
 
 tracemalloc.start()
 velmora.compute(frame, gap_table=table)

@@ -15,9 +15,10 @@ columns as they are, without copying them, and rounds float64 (or integer)
 columns once to float32. The result file of velmora-batch holds each result
 with seven significant digits (%.7G) of the same single; for agreement to the
 text with the CSV tool, the inputs must be the singles read from the same
-texts: read the file with velmora.read_csv, not with pandas.read_csv (a
-decimal text read as float64 and then rounded to float32 may, rarely, land on
-the neighbouring single).
+texts: read the file with velmora.read_csv, or its numbers as texts
+(pandas.read_csv(..., dtype=str)), which compute reads as the tool reads its
+fields; a decimal text read as float64 and then rounded to float32 may,
+rarely, land on the neighbouring single.
 
 Settings are numbers (rounded once to float32) or the texts a user would type
 into the window ("0.610"), checked exactly as velmora-batch checks them; a bad
@@ -36,7 +37,8 @@ pandas から使えます。結果は一括計算の結果ファイルとビッ�
 モデルの数値はすべて単精度（float32）です。float32 の列はコピーせずにそのまま
 読み、float64 や整数の列は一度だけ float32 に丸めます。CSV ツールと文字列まで
 一致させるには、同じ文字列から単精度で読んだ値が必要です。velmora.read_csv で
-読んでください（pandas.read_csv で float64 として読んでから丸めると、まれに
+読むか、数値を文字列のまま（pandas.read_csv(..., dtype=str)）渡してください。
+文字列の列はツールと同じく読みます（float64 として読んでから丸めると、まれに
 隣の単精度値になります）。
 
 設定値は数値（一度だけ float32 に丸めます）か、画面に入力する文字列（"0.610"）
@@ -119,20 +121,22 @@ def _singles(column, name):
     if pandas is not None and isinstance(column, pandas.Series):
         if isinstance(column.dtype, _np.dtype):
             column = column.to_numpy()
-        else:  # a nullable dtype: missing values are not numbers
-            try:
-                column = column.to_numpy(dtype=_np.float32, na_value=_np.nan)
-            except (TypeError, ValueError):
-                raise TypeError(f"column {name!r} is not numeric ({column.dtype})") from None
+        elif getattr(column.dtype, "kind", "O") in "fiu":  # nullable numbers: missing ones are not numbers
+            column = column.to_numpy(dtype=_np.float32, na_value=_np.nan)
+        else:  # texts ("string"), categories
+            column = column.to_numpy(dtype=object)
     array = _np.asarray(column)
     if array.ndim != 1:
         raise ValueError(f"column {name!r} is not one-dimensional")
     if array.dtype == _np.float32:
         return array
-    if array.dtype.kind not in "fiu":
-        raise TypeError(f"column {name!r} is not numeric ({array.dtype})")
-    with _np.errstate(over="ignore", invalid="ignore"):
-        return array.astype(_np.float32)
+    if array.dtype.kind in "fiu":
+        with _np.errstate(over="ignore", invalid="ignore"):
+            return array.astype(_np.float32)
+    if array.dtype.kind in "OUS":
+        # Texts are read as the tool reads a field, numbers rounded once.
+        return _engine.singles_from_objects(array.astype(object, copy=False))
+    raise TypeError(f"column {name!r} holds neither numbers nor texts ({array.dtype})")
 
 
 def _numeric(column):
@@ -214,9 +218,11 @@ def compute(
         first eight columns, which must be numeric. Without the risk premium
         the consumption column is not read and may be missing.
         float32 columns are read in place (no copy, any stride); float64 and
-        integer columns are rounded once to float32. NaN (a field that is not
-        a number) and infinities are refused by the row check, as the tool
-        refuses a field that is not a number.
+        integer columns are rounded once to float32; a column of texts (as
+        pandas.read_csv(..., dtype=str) gives) is read as the tool reads its
+        fields. NaN (a field that is not a number), infinities and texts that
+        are not numbers are refused by the row check, as the tool refuses a
+        field that is not a number.
     with_risk_premium: the model with the risk premium (mode 1, all four
         results) or without it (mode 0, the delay damage alone).
     insurance_rate, damage_probability, interest_rate, markup_rate: a number
@@ -248,8 +254,10 @@ def compute(
         家屋価格、物質資産への投資を除く消費額。単位は百万円）。列名がなければ
         先頭の8列（数値）を順に使います。リスクプレミアムを考慮しないときは
         消費額を読まず、なくてもかまいません。float32 の列はコピーせずに
-        そのまま読み、float64 や整数の列は一度だけ float32 に丸めます。
-        NaN（数値でない欄）と無限大は行の検査で計算不可になります。
+        そのまま読み、float64 や整数の列は一度だけ float32 に丸め、文字列の
+        列（pandas.read_csv(..., dtype=str) など）はツールと同じく欄の文字列
+        から読みます。NaN（数値でない欄）、無限大、数値でない文字列は行の
+        検査で計算不可になります。
     with_risk_premium: リスクプレミアムを考慮する（4つの結果）か、しない
         （復旧遅延被害額のみ）か。
     insurance_rate, damage_probability, interest_rate, markup_rate: 保険加入率・

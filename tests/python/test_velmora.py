@@ -96,6 +96,12 @@ def test_hundred_thousand_households_agree_with_velmora_batch(tmp_path, with_ris
     assert frame["メッシュ"].iloc[99_999] == str(53394500 + 99_999) and frame["備考"].iloc[1] == "浸水"
     answer = velmora.compute(frame, with_risk_premium=with_risk_premium, gap_table=TABLE, threads=2)
     assert len(tool_lines) == len(answer) == 100_000
+    # The texts as pandas reads them are read as the tool reads them.
+    texts = pd.read_csv(source, encoding="cp932", dtype=str, keep_default_na=False).iloc[:, :8]
+    texts.columns = velmora.INPUT_COLUMNS
+    again = velmora.compute(texts, with_risk_premium=with_risk_premium, gap_table=TABLE)
+    assert (bits(again[RESULTS].to_numpy()) == bits(answer[RESULTS].to_numpy())).all()
+    assert again[REASON].tolist() == answer[REASON].tolist()
     used = RESULTS if with_risk_premium else RESULTS[3:]
     values = answer[used].to_numpy(dtype=np.float64) + 0.0  # -0 is written as 0
     reasons = answer[REASON].to_numpy()
