@@ -9,12 +9,14 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -203,18 +205,32 @@ py::tuple Compute(const std::vector<py::object>& columnObjects, py::ssize_t rows
   const unsigned workers =
       static_cast<unsigned>(std::max<py::ssize_t>(1, std::min<py::ssize_t>(BatchThreads(threads), rows / 4096 + 1)));
   std::vector<std::vector<Refusal>> refusals(workers);
+  std::vector<std::exception_ptr> failures(workers);
   {
     py::gil_scoped_release unlocked;
     // Each row depends on nothing but itself: any split gives the same bits.
     const auto part = [&](unsigned w) {
       const py::ssize_t begin = rows * w / workers;
       const py::ssize_t end = rows * (w + 1) / workers;
-      ComputeRows(columns, held, begin, end, mode, texts, p, out, refusals[w]);
+      try {
+        ComputeRows(columns, held, begin, end, mode, texts, p, out, refusals[w]);
+      } catch (...) {
+        failures[w] = std::current_exception();  // memory, raised once all have ended
+      }
     };
     std::vector<std::thread> helpers;
-    for (unsigned w = 1; w < workers; ++w) helpers.emplace_back(part, w);
+    for (unsigned w = 1; w < workers; ++w) {
+      try {
+        helpers.emplace_back(part, w);
+      } catch (const std::system_error&) {
+        part(w);  // the system gives no more threads: this one does the part
+      }
+    }
     part(0);
     for (auto& helper : helpers) helper.join();
+  }
+  for (const auto& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
   }
   py::list reasons;
   for (const auto& part : refusals) {
@@ -334,6 +350,19 @@ py::dict ReadCsv(const std::string& input, bool withRiskPremium) {
   return answer;
 }
 
+// Ctrl+C (KeyboardInterrupt) cancels a run as it cancels velmora-batch: the
+// engine asks between blocks of lines, on the calling thread.
+class InterruptibleProgress : public BatchProgress {
+ public:
+  bool lineDone(std::uint64_t, std::uint64_t, std::uint64_t) override {
+    py::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() == 0) return true;
+    interrupted = true;  // the exception stays set for the caller
+    return false;
+  }
+  bool interrupted = false;
+};
+
 // The tool's batch command, as velmora-batch runs it; the summary's JSON.
 std::string RunCsv(const std::string& input, const std::string& output, bool withRiskPremium,
                    const std::array<std::string, 4>& texts, const std::optional<std::string>& gapTable,
@@ -360,10 +389,12 @@ std::string RunCsv(const std::string& input, const std::string& output, bool wit
   GapTable table;
   BatchSummary summary;
   BatchOutcome outcome;
+  InterruptibleProgress progress;
   {
     py::gil_scoped_release unlocked;
-    outcome = RunBatchCommand(command, settings, table, reporter, nullptr, &summary);
+    outcome = RunBatchCommand(command, settings, table, reporter, &progress, &summary);
   }
+  if (progress.interrupted) throw py::error_already_set();
   if (outcome != BatchOutcome::Completed) Raise(reporter.text);
   return BatchSummaryJson(summary);
 }
