@@ -239,6 +239,13 @@ py::tuple Compute(const std::vector<py::object>& columnObjects, py::ssize_t rows
   return py::make_tuple(py::make_tuple(results[0], results[1], results[2], results[3]), reasons);
 }
 
+// Where the first eight fields of a split line end (the line's own eighth
+// comma follows when it has more); a field the line lacks has no place in it.
+std::size_t EchoSize(std::string_view line, const std::array<std::string_view, batch::kEchoFields>& fields,
+                     std::size_t held) {
+  return static_cast<std::size_t>(fields[held - 1].data() + fields[held - 1].size() - line.data());
+}
+
 // The input file as the tool reads it: its file checks first (for the mode),
 // then every data line split as the batch splits it, the eight fields as
 // singles (NaN for a field that is not a number) and the rest as bytes.
@@ -284,14 +291,14 @@ py::dict ReadCsv(const std::string& input, bool withRiskPremium) {
           }
           std::array<std::string_view, batch::kEchoFields> fields;
           while (reader.Next(line)) {
-            batch::SplitEight(line, fields);
+            const std::size_t held = batch::SplitEight(line, fields);
             std::array<float, 8> v{};
             for (std::size_t k = 0; k < 8; ++k) {
               if (!TextToNumber(fields[k], v[k])) v[k] = std::numeric_limits<float>::quiet_NaN();
             }
             values.push_back(v);
             std::vector<std::string> more;
-            const std::size_t echo = static_cast<std::size_t>(fields[7].data() + fields[7].size() - line.data());
+            const std::size_t echo = EchoSize(line, fields, held);
             if (echo < line.size()) {
               std::string_view tail = line.substr(echo + 1);
               for (;;) {
@@ -330,8 +337,8 @@ py::dict ReadCsv(const std::string& input, bool withRiskPremium) {
   {
     std::array<std::string_view, batch::kEchoFields> fields;
     const std::string_view h(header);
-    batch::SplitEight(h, fields);
-    const std::size_t echo = static_cast<std::size_t>(fields[7].data() + fields[7].size() - h.data());
+    const std::size_t held = batch::SplitEight(h, fields);
+    const std::size_t echo = EchoSize(h, fields, held);
     if (echo < h.size()) {
       std::string_view tail = h.substr(echo + 1);
       for (;;) {

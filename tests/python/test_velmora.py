@@ -200,10 +200,12 @@ def test_errors_are_the_tools(tmp_path):
 
     # The input file's checks and messages.
     source = tmp_path / "in.csv"
-    source.write_bytes(b"h\r\n1,2,3,4,5,6,7,8\r\n1,2,3,4,5,6,7\r\n")
+    source.write_bytes(b"h\r\n1,2,3,4,5,6,7,8,m1\r\n1,2,3,4,5,6,7\r\n")
     with pytest.raises(ValueError, match="^3行目：入力ファイル形式が正しくありません$"):
         velmora.read_csv(source)
-    assert len(velmora.read_csv(source, with_risk_premium=False)) == 2
+    seven = velmora.read_csv(source, with_risk_premium=False)
+    assert list(seven.columns[8:]) == ["列9"] and seven["列9"].tolist() == ["m1", None]
+    assert np.isnan(seven.iloc[1, 7]) and seven.iloc[0, 7] == 8
     (tmp_path / "empty.csv").write_bytes(b"")
     with pytest.raises(ValueError, match="^入力ファイル形式が正しくありません$"):
         velmora.read_csv(tmp_path / "empty.csv")
