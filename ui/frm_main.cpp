@@ -139,6 +139,21 @@ class WithSummaryDetails : public Reporter {
   std::string details_;
 };
 
+// Passes the checks' messages on and keeps the last error's text.
+class FailureSeen : public Reporter {
+ public:
+  explicit FailureSeen(Reporter& target) : target_(target) {}
+  void error(std::string_view text) override {
+    message.assign(text);
+    target_.error(text);
+  }
+  void info(std::string_view text) override { target_.info(text); }
+  std::string message;
+
+ private:
+  Reporter& target_;
+};
+
 }  // namespace
 
 frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QMainWindow(parent) {
@@ -414,14 +429,23 @@ bool frmMain::calculate() {
   const std::string sep = decimalSeparator().toStdString();
   const std::array<std::string, 4> common = commonSettingTexts();
   const CommonSettingTexts commonTexts = {common[0], common[1], common[2], common[3]};
-  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, *reporter_, sep)) return false;
+  // The message names no box: once it is read, the first box that failed
+  // is selected, so that the user need not look through them all.
+  FailureSeen seen(*reporter_);
+  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, seen, sep)) {
+    selectFailedBox(seen.message);
+    return false;
+  }
 
   const std::array<std::string, 8> values = {Utf8(txtU2), Utf8(txtU3), Utf8(txtU4), Utf8(txtU5),
                                              Utf8(txtU6), Utf8(txtU7), Utf8(txtU8), Utf8(txtU9)};
   HouseholdTexts householdTexts;
   for (std::size_t i = 0; i < values.size(); ++i) householdTexts[i] = values[i];
   HouseholdInput household{};
-  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, *reporter_, sep)) return false;
+  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, seen, sep)) {
+    selectFailedBox(seen.message);
+    return false;
+  }
 
   ModelResult result{};
   const auto show = [&sep](float value) { return QString::fromStdString(FormatDisplay(value, sep)); };
@@ -455,6 +479,36 @@ bool frmMain::calculate() {
   done.gapTableSha256 = Sha256OfFile(gapTableFile_).value_or(std::string());
   lastCalculation_ = std::move(done);
   return true;
+}
+
+void frmMain::selectFailedBox(const std::string& message) {
+  const std::string sep = decimalSeparator().toStdString();
+  const bool withPremium = riskPremiumMode_ == Mode::WithRiskPremium;
+  // The first box of those the check read that holds no number; a disabled
+  // one cannot take the focus and is passed over.
+  const auto firstNotNumber = [&sep](std::initializer_list<QLineEdit*> boxes, std::size_t count) -> QLineEdit* {
+    for (QLineEdit* box : boxes) {
+      if (count-- == 0) break;
+      float value = 0.0f;
+      if (box->isEnabled() && !TextToNumber(box->text().toStdString(), value, sep)) return box;
+    }
+    return nullptr;
+  };
+  QLineEdit* box = nullptr;
+  if (message == msg::kCommonSettingsInvalid) {
+    box = firstNotNumber({txtC1, txtC2, txtC3, txtC4}, 4);
+  } else if (message == msg::kMarkupRateZero) {
+    box = txtC4;
+  } else if (message == msg::kInputValuesInvalid) {
+    box = firstNotNumber({txtU2, txtU3, txtU4, txtU5, txtU6, txtU7, txtU8, txtU9}, withPremium ? 8 : 7);
+  } else if (message == msg::kAssetSumZero) {
+    box = txtU7;
+  } else if (message == msg::kLiquiditySumZero) {
+    box = txtU4;
+  }
+  if (box == nullptr || !box->isEnabled()) return;
+  box->setFocus(Qt::OtherFocusReason);
+  box->selectAll();
 }
 
 bool frmMain::findGapTable() {

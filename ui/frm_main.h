@@ -110,6 +110,8 @@ class frmMain : public QMainWindow {
   bool findGapTable();
   // The individual calculation proper; true when its results are shown.
   bool calculate();
+  // After a check's `message`: selects the box it refused.
+  void selectFailedBox(const std::string& message);
   // The views that are open follow what the commands leave.
   void updateViews();
 
