@@ -26,6 +26,7 @@
 #include "ui/file_dialogs.h"
 #include "ui/gap_table_dialog.h"
 #include "ui/japanese_font.h"
+#include "ui/window_focus.h"
 
 namespace velmora {
 namespace {
@@ -326,6 +327,7 @@ bool BatchSummaryDialog::saveHistogramPng(const QString& file) {
 }
 
 void BatchSummaryDialog::saveClicked() {
+  const RegainFocus regain(this);
   QString file = dialogs_->showSaveDialog(this, kPngFilter, outputFolder_, QStringLiteral("Histogram.png"));
   if (file.isEmpty()) return;
   if (!file.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) file += QStringLiteral(".png");

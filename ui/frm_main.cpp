@@ -41,6 +41,7 @@
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
 #include "ui/text_box.h"
+#include "ui/window_focus.h"
 #include "ui/wrap_label.h"
 
 // The icon lives in this static library: register its resources before use.
@@ -635,12 +636,14 @@ void frmMain::showBatchProgress(const BatchProgress& progress) {
 
 void frmMain::cmdSelInFile_Click() {
   if (batchRunning_) return;
+  const RegainFocus regain(this);
   const QString chosen = dialogs_->showOpenDialog(this, kCsvFilter, appFolder_);
   if (!chosen.isEmpty()) txtInFile->setText(chosen);
 }
 
 void frmMain::cmdSelOutFile_Click() {
   if (batchRunning_) return;
+  const RegainFocus regain(this);
   const QString chosen = dialogs_->showSaveDialog(this, kCsvFilter, appFolder_, kDefaultOutputName);
   if (chosen.isEmpty()) return;
   txtOutFile->setText(WithCsvExtension(chosen));

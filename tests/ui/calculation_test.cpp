@@ -211,6 +211,56 @@ class CalculationTest : public QObject {
     }
   }
 
+  // Whatever the window manager does while a dialog is up (here another
+  // window takes the activation), the window is active afterwards with its
+  // focus where it was, or on the box a message refused, so that its access
+  // keys work at once: after a file dialog and after a message box.
+  void focusComesBackAfterEveryDialog() {
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("other"));
+    const auto takeActivation = [&other] {
+      other.show();
+      QApplication::setActiveWindow(&other);
+    };
+    class Taking : public ScriptedDialogs {
+     public:
+      std::function<void()> during;
+      QString showSaveDialog(QWidget* owner, const QString& f, const QString& d, const QString& n) override {
+        during();
+        return ScriptedDialogs::showSaveDialog(owner, f, d, n);
+      }
+    } dialogs;
+    dialogs.during = takeActivation;
+    dialogs.answers = {QStringLiteral("/out/result")};
+    frmMain w(nullptr, &dialogs);  // its own message boxes
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* selOut = w.findChild<QPushButton*>(QStringLiteral("cmdSelOutFile"));
+    selOut->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(selOut, Qt::Key_Space);
+    QCOMPARE(Box(w, "txtOutFile")->text(), QStringLiteral("/out/result.csv"));
+    QTRY_COMPARE(QApplication::activeWindow(), &w);
+    QCOMPARE(QApplication::focusWidget(), selOut);
+
+    Box(w, "txtU3")->setText(QStringLiteral("x"));
+    QTimer closer;  // answers the message box as soon as it is up
+    bool answered = false;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        answered = true;
+        takeActivation();
+        box->close();
+      }
+    });
+    closer.start(5);
+    QTest::keyClick(w.windowHandle(), Qt::Key_A, Qt::AltModifier);  // 個別計算(&A): a click a moment later
+    QTRY_VERIFY(answered);
+    guard_->seen.removeAll(QStringLiteral("Velmora"));  // in case the guard closed it first
+    QTRY_COMPARE(QApplication::activeWindow(), &w);
+    QTRY_COMPARE(QApplication::focusWidget(), Box(w, "txtU3"));
+  }
+
   void fileButtonsFillTheBoxes() {
     auto* selIn = w_->findChild<QPushButton*>(QStringLiteral("cmdSelInFile"));
     auto* selOut = w_->findChild<QPushButton*>(QStringLiteral("cmdSelOutFile"));
