@@ -18,8 +18,10 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -59,6 +61,8 @@ constexpr int kProgressSteps = 1000;
 // the command's time. It fills the bar's first tenth, the run the rest, so
 // that the bar only ever moves on.
 constexpr int kCheckSteps = 100;
+// Said once a run the user stopped has ended.
+constexpr const char* kBatchStopped = "一括計算を中止しました。出力ファイルは以前のままです。";
 
 QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
 
@@ -246,14 +250,19 @@ void frmMain::buildControls() {
   cmdSelOutFile = MakeButton(Frame4, "cmdSelOutFile", QStringLiteral("選択"), Tw(3960, 1200, 615, 255));
   cmdExecAll = MakeButton(Frame4, "cmdExecAll", QStringLiteral("一括計算(&E)"), Tw(3120, 1680, 1455, 375));
   // Shown only while a batch run goes on, in the free space left of the
-  // button.
+  // button: the bar with its percentage and the time left, and the button
+  // that stops the run.
   prgBatch = new QProgressBar(Frame4);
   prgBatch->setObjectName(QStringLiteral("prgBatch"));
-  prgBatch->setGeometry(Tw(240, 1740, 2760, 255));
+  prgBatch->setGeometry(Tw(240, 1740, 1980, 255));
   prgBatch->setRange(0, kProgressSteps);
-  prgBatch->setTextVisible(false);
+  prgBatch->setAlignment(Qt::AlignCenter);
+  prgBatch->setAccessibleName(QStringLiteral("一括計算の進み具合"));
   prgBatch->setFocusPolicy(Qt::NoFocus);
   prgBatch->hide();
+  cmdCancelAll = MakeButton(Frame4, "cmdCancelAll", QStringLiteral("中止(&C)"), Tw(2280, 1680, 780, 375));
+  cmdCancelAll->setAccessibleName(QStringLiteral("一括計算を中止"));
+  cmdCancelAll->hide();
 
   // Individual calculation of one household.
   Frame2 = new QGroupBox(QStringLiteral("入力値から個別計算（世帯当たり）"), client);
@@ -328,6 +337,7 @@ void frmMain::buildControls() {
   connect(cmdExecAll, &QPushButton::clicked, this, &frmMain::cmdExecAll_Click);
   connect(cmdSelInFile, &QPushButton::clicked, this, &frmMain::cmdSelInFile_Click);
   connect(cmdSelOutFile, &QPushButton::clicked, this, &frmMain::cmdSelOutFile_Click);
+  connect(cmdCancelAll, &QPushButton::clicked, this, &frmMain::cmdCancelAll_Click);
 }
 
 void frmMain::buildMenus() {
@@ -363,7 +373,7 @@ void frmMain::buildMenus() {
 
 void frmMain::setTabOrder() {
   QWidget* chain[] = {chkRP,     txtC1,         txtC2,      txtC3,      txtC4,     cmdSelInFile, cmdSelOutFile,
-                      cmdExecAll, txtU2,        txtU3,      txtU4,      txtU5,     txtU6,        txtU7,
+                      cmdExecAll, cmdCancelAll, txtU2,        txtU3,      txtU4,      txtU5,     txtU6,        txtU7,
                       txtU8,     txtU9,         cmdExec,    txtOutFile, txtInFile, txtA4,        txtA3,
                       txtA1,     txtA2};
   for (std::size_t i = 1; i < std::size(chain); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
@@ -522,6 +532,14 @@ bool frmMain::findGapTable() {
 
 void frmMain::setBatchRunning(bool running) {
   batchRunning_ = running;
+  // The stop button appears before the batch button is disabled, so that a
+  // focus on the one moves to the other, and back once the run has ended.
+  const bool stopHadFocus = cmdCancelAll->hasFocus();
+  if (running) {
+    batchStarted_ = std::chrono::steady_clock::now();
+    cancelRequested_ = false;
+    cmdCancelAll->show();
+  }
   cmdExec->setEnabled(!running);
   cmdExecAll->setEnabled(!running);
   cmdSelInFile->setEnabled(!running);
@@ -529,9 +547,15 @@ void frmMain::setBatchRunning(bool running) {
   menInitValue->setEnabled(!running);
   menKeepColumns->setEnabled(!running);
   prgBatch->setValue(0);
+  prgBatch->setFormat(BatchProgressText(0, 0.0));
   prgBatch->setVisible(running);
+  if (!running) {
+    if (stopHadFocus) cmdExecAll->setFocus(Qt::OtherFocusReason);
+    cmdCancelAll->hide();
+  }
+  // Busy, yet the window answers (the stop button among others).
   if (running) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
   } else {
     QApplication::restoreOverrideCursor();
   }
@@ -565,7 +589,9 @@ void frmMain::cmdExecAll_Click() {
   BatchSummary summary;
   const BatchOutcome outcome = runBatchWhileLive(command, messages, progress, &summary);
   runningBatch_ = nullptr;
+  const bool stoppedByUser = outcome == BatchOutcome::Cancelled && cancelRequested_;
   setBatchRunning(false);
+  if (stoppedByUser) messages.info(kBatchStopped);
   if (outcome == BatchOutcome::Completed) {
     lastBatchSummary_ = std::move(summary);
     updateViews();
@@ -632,6 +658,26 @@ void frmMain::showBatchProgress(const BatchProgress& progress) {
                         ? static_cast<int>(part * kCheckSteps)
                         : kCheckSteps + static_cast<int>(part * (kProgressSteps - kCheckSteps));
   if (value > prgBatch->value()) prgBatch->setValue(value);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - batchStarted_).count();
+  prgBatch->setFormat(BatchProgressText(prgBatch->value(), seconds));
+}
+
+void frmMain::cmdCancelAll_Click() {
+  if (runningBatch_ == nullptr) return;
+  // As a close does: the run stops within a block of lines and keeps the
+  // earlier output.
+  cancelRequested_ = true;
+  runningBatch_->cancel();
+}
+
+QString BatchProgressText(int steps, double seconds) {
+  const int permille = std::clamp(steps, 0, kProgressSteps);
+  QString text = QStringLiteral("%1%").arg(permille * 100 / kProgressSteps);
+  // An estimate from the first second on, as the tool gives one.
+  if (seconds < 1.0 || permille == 0 || permille == kProgressSteps) return text;
+  const double left = seconds * (kProgressSteps - permille) / permille;
+  if (left < 90.0) return text + QStringLiteral("　残り約 %1 秒").arg(static_cast<long long>(left + 0.5));
+  return text + QStringLiteral("　残り約 %1 分").arg(static_cast<long long>(left / 60.0 + 0.5));
 }
 
 void frmMain::cmdSelInFile_Click() {

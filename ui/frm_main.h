@@ -2,6 +2,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -33,6 +34,10 @@ class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
 class TextBox;
+
+// The batch progress bar's text for `steps` of its 1000 after `seconds`:
+// the percentage, and from the first second on the time left.
+QString BatchProgressText(int steps, double seconds);
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
 // a pixel.
@@ -75,6 +80,7 @@ class frmMain : public QMainWindow {
   void cmdExecAll_Click();
   void cmdSelInFile_Click();
   void cmdSelOutFile_Click();
+  void cmdCancelAll_Click();
   void menInitValue_Click();
   void menuExit_Click();
   void menKeepColumns_Click();
@@ -139,6 +145,8 @@ class frmMain : public QMainWindow {
   bool closeRequested_ = false;
   // The running batch's progress, so that a close can cancel it.
   BatchProgress* runningBatch_ = nullptr;
+  bool cancelRequested_ = false;
+  std::chrono::steady_clock::time_point batchStarted_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -154,6 +162,7 @@ class frmMain : public QMainWindow {
   QPushButton* cmdSelOutFile = nullptr;
   QPushButton* cmdExecAll = nullptr;
   QProgressBar* prgBatch = nullptr;
+  QPushButton* cmdCancelAll = nullptr;
   QLineEdit* txtU2 = nullptr;
   QLineEdit* txtU3 = nullptr;
   QLineEdit* txtU4 = nullptr;
