@@ -253,7 +253,8 @@ void BatchSummaryDialog::showSummary(const BatchSummary& summary) {
     const std::array<QString, 5> texts = FigureTexts(summary.columns[static_cast<std::size_t>(c)]);
     for (int f = 0; f < 5; ++f) SetCell(figures_, c, f, texts[static_cast<std::size_t>(f)], Qt::AlignRight);
   }
-  figures_->resizeColumnsToContents();
+  // The columns stay stretched over the table's width (sizing them to their
+  // contents would leave an empty band beside them).
   FitHeight(figures_);
 
   const std::array<FileRow, 3> rows = FileRows(summary);

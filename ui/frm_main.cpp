@@ -43,6 +43,7 @@
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
 #include "ui/text_box.h"
+#include "ui/view_window.h"
 #include "ui/window_focus.h"
 #include "ui/wrap_label.h"
 
@@ -726,38 +727,25 @@ void frmMain::updateViews() {
   }
 }
 
-namespace {
-
-// A view stays where the user put it; the first opening places it over the
-// window.
-void Raise(QDialog& view) {
-  view.show();
-  view.raise();
-  view.activateWindow();
-}
-
-}  // namespace
-
 void frmMain::menExplain_Click() {
   if (!lastCalculation_) return;
-  if (explainDialog_ == nullptr) explainDialog_ = new ExplainDialog(this);
-  explainDialog_->showCalculation(*lastCalculation_, lastCalculationFailed_);
-  Raise(*explainDialog_);
+  OpenViewWindow(*this, explainDialog_, QStringLiteral("Explain"), [this](ExplainDialog& view) {
+    view.showCalculation(*lastCalculation_, lastCalculationFailed_);
+  });
 }
 
 void frmMain::menGapTable_Click() {
   if (!lastCalculation_) return;
-  if (gapTableDialog_ == nullptr) gapTableDialog_ = new GapTableDialog(this);
-  gapTableDialog_->showTable(lastCalculation_->table, lastCalculation_->gapTableFile,
-                             lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_));
-  Raise(*gapTableDialog_);
+  OpenViewWindow(*this, gapTableDialog_, QStringLiteral("GapTable"), [this](GapTableDialog& view) {
+    view.showTable(lastCalculation_->table, lastCalculation_->gapTableFile, lastCalculation_->gapTableSha256,
+                   ReadKey(*lastCalculation_));
+  });
 }
 
 void frmMain::menBatchSummary_Click() {
   if (!lastBatchSummary_) return;
-  if (batchSummaryDialog_ == nullptr) batchSummaryDialog_ = new BatchSummaryDialog(this);
-  batchSummaryDialog_->showSummary(*lastBatchSummary_);
-  Raise(*batchSummaryDialog_);
+  OpenViewWindow(*this, batchSummaryDialog_, QStringLiteral("BatchSummary"),
+                 [this](BatchSummaryDialog& view) { view.showSummary(*lastBatchSummary_); });
 }
 
 void frmMain::menuExit_Click() { close(); }

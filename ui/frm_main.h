@@ -1,5 +1,6 @@
 #pragma once
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <array>
 #include <chrono>
@@ -137,9 +138,10 @@ class frmMain : public QMainWindow {
   std::optional<IndividualCalculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   std::optional<BatchSummary> lastBatchSummary_;
-  ExplainDialog* explainDialog_ = nullptr;
-  GapTableDialog* gapTableDialog_ = nullptr;
-  BatchSummaryDialog* batchSummaryDialog_ = nullptr;
+  // Windows of their own (ui/view_window.h), built on first use.
+  QPointer<ExplainDialog> explainDialog_;
+  QPointer<GapTableDialog> gapTableDialog_;
+  QPointer<BatchSummaryDialog> batchSummaryDialog_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
