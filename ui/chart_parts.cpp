@@ -1,6 +1,8 @@
 #include "ui/chart_parts.h"
 
 #include <QAbstractAxis>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAbstractSeries>
 #include <QChart>
 #include <QChartView>
@@ -21,7 +23,42 @@ QFont ChartFont(int pixels, bool bold = false) {
   return font;
 }
 
+// What a screen reader learns of a ValueLabel: the caption as its name, the
+// shown text as its value and description.
+class ValueLabelAccessible : public QAccessibleWidget {
+ public:
+  explicit ValueLabelAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+  QString text(QAccessible::Text t) const override {
+    const auto* label = static_cast<const QLabel*>(widget());
+    switch (t) {
+      case QAccessible::Name:
+        return label->accessibleName();
+      case QAccessible::Value:
+      case QAccessible::Description:
+        return label->text();
+      default:
+        return QAccessibleWidget::text(t);
+    }
+  }
+};
+
+QAccessibleInterface* ValueLabelFactory(const QString& className, QObject* object) {
+  if (className == QLatin1String("velmora::ValueLabel") && object != nullptr && object->isWidgetType()) {
+    return new ValueLabelAccessible(static_cast<QWidget*>(object));
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+ValueLabel::ValueLabel(QWidget* parent, const QString& caption) : QLabel(parent) {
+  static const bool installed = [] {
+    QAccessible::installFactory(ValueLabelFactory);
+    return true;
+  }();
+  (void)installed;
+  setAccessibleName(caption);
+}
 
 void AddAxes(QChart& chart, QAbstractAxis* x, QAbstractAxis* y) {
   chart.addAxis(x, Qt::AlignBottom);
@@ -54,9 +91,8 @@ QChartView* MakeChartView(QChart* chart, QWidget* parent, const QString& name) {
 }
 
 QLabel* MakeInfoLabel(QWidget* parent, const char* objectName, const QString& accessibleName) {
-  auto* label = new QLabel(parent);
+  auto* label = new ValueLabel(parent, accessibleName);
   label->setObjectName(QString::fromLatin1(objectName));
-  label->setAccessibleName(accessibleName);
   label->setWordWrap(true);
   label->setTextFormat(Qt::PlainText);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "ui/chart_parts.h"
 #include "ui/japanese_font.h"
 
 namespace velmora {
@@ -28,9 +29,8 @@ const NamedQuantity* Find(const Explanation& e, std::string_view name) {
   return nullptr;
 }
 
-QLabel* ValueLabel(QWidget* parent, const QString& accessibleName) {
-  auto* label = new QLabel(parent);
-  label->setAccessibleName(accessibleName);
+QLabel* MakeValueLabel(QWidget* parent, const QString& caption) {
+  auto* label = new ValueLabel(parent, caption);
   label->setTextInteractionFlags(Qt::TextSelectableByMouse);
   label->setWordWrap(true);
   return label;
@@ -44,21 +44,21 @@ ExplainDialog::ExplainDialog(QWidget* parent) : QDialog(parent) {
   setFont(JapaneseFont());
 
   auto* form = new QFormLayout;
-  mode_ = ValueLabel(this, QStringLiteral("計算のモード"));
+  mode_ = MakeValueLabel(this, QStringLiteral("計算のモード"));
   form->addRow(QStringLiteral("計算のモード："), mode_);
   for (int k = 0; k < 4; ++k) {
     const QString name = QString::fromUtf8(kSettingLabels[k]);
-    settings_[k] = ValueLabel(this, name);
+    settings_[k] = MakeValueLabel(this, name);
     form->addRow(name + QStringLiteral("："), settings_[k]);
   }
-  table_ = ValueLabel(this, QStringLiteral("ギャップ分布表"));
+  table_ = MakeValueLabel(this, QStringLiteral("ギャップ分布表"));
   form->addRow(QStringLiteral("ギャップ分布表："), table_);
-  entry_ = ValueLabel(this, QStringLiteral("読んだ項目"));
+  entry_ = MakeValueLabel(this, QStringLiteral("読んだ項目"));
   form->addRow(QStringLiteral("読んだ項目："), entry_);
 
-  stale_ = new QLabel(QStringLiteral("直前の計算は失敗しました。表示は最後に成功した計算です。"), this);
+  stale_ = new ValueLabel(this, QStringLiteral("注意"));
+  stale_->setText(QStringLiteral("直前の計算は失敗しました。表示は最後に成功した計算です。"));
   stale_->setObjectName(QStringLiteral("stale"));
-  stale_->setAccessibleName(QStringLiteral("注意"));
   stale_->setWordWrap(true);
   stale_->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
   stale_->hide();

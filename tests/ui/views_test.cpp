@@ -1,6 +1,7 @@
 // The 表示 menu's views and the window's own batch options: how a result came
 // about (the same list as velmora-batch --explain), the batch summary behind
 // the completion message, and the kept columns.
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
@@ -75,10 +76,12 @@ T* ViewWindow() {
   return nullptr;
 }
 
-// The text of the view's label known by `name`.
+// What a screen reader reads as the value of the view's line named `name`
+// (its caption).
 QString Label(QWidget& view, const char* name) {
   for (QLabel* label : view.findChildren<QLabel*>()) {
-    if (label->accessibleName() == QString::fromUtf8(name)) return label->text();
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
+    if (a != nullptr && a->text(QAccessible::Name) == QString::fromUtf8(name)) return a->text(QAccessible::Value);
   }
   return QStringLiteral("(no label)");
 }
