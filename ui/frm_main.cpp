@@ -339,6 +339,8 @@ void frmMain::buildControls() {
   connect(cmdSelInFile, &QPushButton::clicked, this, &frmMain::cmdSelInFile_Click);
   connect(cmdSelOutFile, &QPushButton::clicked, this, &frmMain::cmdSelOutFile_Click);
   connect(cmdCancelAll, &QPushButton::clicked, this, &frmMain::cmdCancelAll_Click);
+  // A long path does not fit its box: the tool tip shows it whole.
+  for (QLineEdit* box : {txtInFile, txtOutFile}) connect(box, &QLineEdit::textChanged, box, &QWidget::setToolTip);
 }
 
 void frmMain::buildMenus() {

@@ -28,8 +28,9 @@ void StoreGeometry(const QString& name, const QByteArray& geometry) {
 }
 
 // The first place of a view: beside the main window on its screen, right of
-// it where there is room, else left of it, else at the screen's edge; no
-// larger than the screen's free area.
+// it where there is room, else left of it; narrower where neither side has
+// room for the whole width, and over the main window's edge only when even
+// its least width does not fit. Never larger than the screen's free area.
 void PlaceBeside(const QWidget& main, QWidget& view) {
   const QScreen* screen = main.screen();
   if (screen == nullptr) return;
@@ -38,19 +39,24 @@ void PlaceBeside(const QWidget& main, QWidget& view) {
   // The view has no frame before it is shown: take the main window's.
   const QMargins frame(main.geometry().left() - mainFrame.left(), main.geometry().top() - mainFrame.top(),
                        mainFrame.right() - main.geometry().right(), mainFrame.bottom() - main.geometry().bottom());
-  const QSize room = free.size().shrunkBy(frame);
+  const int frameWidth = frame.left() + frame.right();
   const QSize least = view.minimumSizeHint().expandedTo(view.minimumSize());
-  QSize size = view.size().boundedTo(room).expandedTo(least);
-  view.resize(size);
-  size = view.size().grownBy(frame);  // outer size
+  QSize size = view.size().boundedTo(free.size().shrunkBy(frame)).expandedTo(least);
 
-  int left = mainFrame.right() + 1 + kGap;
-  if (left + size.width() - 1 > free.right()) {
-    const int leftOfMain = mainFrame.left() - kGap - size.width();
-    left = leftOfMain >= free.left() ? leftOfMain : free.right() + 1 - size.width();
-  }
-  left = std::max(left, free.left());
-  int top = std::clamp(mainFrame.top(), free.top(), std::max(free.top(), free.bottom() + 1 - size.height()));
+  // Outer widths free right and left of the main window.
+  const int rightRoom = free.right() - (mainFrame.right() + kGap);
+  const int leftRoom = mainFrame.left() - kGap - free.left();
+  const bool right = size.width() + frameWidth <= rightRoom ||
+                     (size.width() + frameWidth > leftRoom && rightRoom >= leftRoom);
+  const int room = (right ? rightRoom : leftRoom) - frameWidth;
+  if (size.width() > room) size.setWidth(std::max(room, least.width()));
+  view.resize(size);
+  const int outerWidth = view.width() + frameWidth;
+  const int outerHeight = view.height() + frame.top() + frame.bottom();
+
+  int left = right ? mainFrame.right() + 1 + kGap : mainFrame.left() - kGap - outerWidth;
+  left = std::clamp(left, free.left(), std::max(free.left(), free.right() + 1 - outerWidth));
+  const int top = std::clamp(mainFrame.top(), free.top(), std::max(free.top(), free.bottom() + 1 - outerHeight));
   view.move(left, top);
 }
 

@@ -271,6 +271,7 @@ class CalculationTest : public QObject {
     QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/in.csv"));
     QTest::mouseClick(selIn, Qt::LeftButton);  // any existing file, unchanged
     QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/other.txt"));
+    QCOMPARE(Box(*w_, "txtInFile")->toolTip(), QStringLiteral("/data/other.txt"));  // the whole path
 
     const QStringList chosen = {"/out/result", "/out/a.CSV", "/out/b.Csv", "/out/result.txt", "/out/c.csv", "",
                                 "/out/csv"};
@@ -280,6 +281,7 @@ class CalculationTest : public QObject {
     for (const QString& expected : shown) {
       QTest::mouseClick(selOut, Qt::LeftButton);
       QCOMPARE(Box(*w_, "txtOutFile")->text(), expected);
+      QCOMPARE(Box(*w_, "txtOutFile")->toolTip(), expected);
     }
     QCOMPARE(dialogs_->calls.size(), std::size_t(3 + chosen.size()));
     for (const auto& call : dialogs_->calls) {

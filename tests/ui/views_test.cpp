@@ -54,10 +54,19 @@ QStringList QuantityLines(const QString& text) {
   return lines;
 }
 
+// "identifier value" a row, as the tool lists them.
 QStringList Rows(const QTableWidget& list) {
   QStringList rows;
-  for (int r = 0; r < list.rowCount(); ++r) rows << list.item(r, 0)->text() + QLatin1Char(' ') + list.item(r, 1)->text();
+  for (int r = 0; r < list.rowCount(); ++r) rows << list.item(r, 1)->text() + QLatin1Char(' ') + list.item(r, 2)->text();
   return rows;
+}
+
+// The Japanese name the window gives the row with `identifier`.
+QString JapaneseName(const QTableWidget& list, const QString& identifier) {
+  for (int r = 0; r < list.rowCount(); ++r) {
+    if (list.item(r, 1)->text() == identifier) return list.item(r, 0)->text();
+  }
+  return QStringLiteral("(none)");
 }
 
 // The value text of the row `name`.
@@ -156,6 +165,14 @@ class ViewsTest : public QObject {
       const QStringList expected = QuantityLines(QString::fromStdString(tool.out));
       QVERIFY(expected.size() >= 10);
       QCOMPARE(Rows(*list), expected);
+      // Each quantity under a Japanese name, its identifier beside it.
+      for (int r = 0; r < list->rowCount(); ++r) {
+        const QString name = list->item(r, 0)->text();
+        QVERIFY2(name != list->item(r, 1)->text() && name.contains(QRegularExpression(QStringLiteral("[\\x{3040}-\\x{9fff}]"))),
+                 qPrintable(name));
+      }
+      QCOMPARE(JapaneseName(*list, QStringLiteral("Gap")), QStringLiteral("ギャップ"));
+      QCOMPARE(JapaneseName(*list, QStringLiteral("DelayDamage")), QStringLiteral("流動性制約に伴う復旧遅延被害額"));
       QVERIFY(!stale->isVisible());
       // The copy is the tool's text but for the input line the tool was given.
       view->findChild<QPushButton*>(QStringLiteral("copy"))->click();
