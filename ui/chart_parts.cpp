@@ -7,6 +7,9 @@
 #include <QChart>
 #include <QChartView>
 #include <QDialog>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QWheelEvent>
 #include <QLabel>
 #include <QLegend>
 #include <QPushButton>
@@ -49,6 +52,45 @@ QAccessibleInterface* ValueLabelFactory(const QString& className, QObject* objec
   return nullptr;
 }
 
+class ZoomChartView : public QChartView {
+ public:
+  ZoomChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
+    setRubberBand(QChartView::RectangleRubberBand);
+  }
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override {
+    const int steps = event->angleDelta().y();
+    if (steps == 0) return;
+    chart()->zoom(steps > 0 ? kStep : 1.0 / kStep);
+    event->accept();
+  }
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    chart()->zoomReset();
+    event->accept();
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    switch (event->key()) {
+      case Qt::Key_Plus:
+        chart()->zoom(kStep);
+        break;
+      case Qt::Key_Minus:
+        chart()->zoom(1.0 / kStep);
+        break;
+      case Qt::Key_0:
+        chart()->zoomReset();
+        break;
+      default:
+        QChartView::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+  }
+
+ private:
+  static constexpr double kStep = 1.25;
+};
+
 }  // namespace
 
 ValueLabel::ValueLabel(QWidget* parent, const QString& caption) : QLabel(parent) {
@@ -80,8 +122,8 @@ void StyleChart(QChart& chart) {
   }
 }
 
-QChartView* MakeChartView(QChart* chart, QWidget* parent, const QString& name) {
-  auto* view = new QChartView(chart, parent);
+QChartView* MakeChartView(QChart* chart, QWidget* parent, const QString& name, bool zoomable) {
+  auto* view = zoomable ? new ZoomChartView(chart, parent) : new QChartView(chart, parent);
   view->setObjectName(QStringLiteral("chartView"));
   view->setRenderHint(QPainter::Antialiasing);
   view->setFocusPolicy(Qt::StrongFocus);

@@ -19,8 +19,9 @@ void AddAxes(QChart& chart, QAbstractAxis* x, QAbstractAxis* y);
 // whatever the locale.
 void StyleChart(QChart& chart);
 // A view that takes the keyboard focus (Tab) and carries `name` for screen
-// readers.
-QChartView* MakeChartView(QChart* chart, QWidget* parent, const QString& name);
+// readers. A zoomable one zooms with the wheel, a dragged rectangle and the
+// + and - keys, and shows everything again on a double-click or 0.
+QChartView* MakeChartView(QChart* chart, QWidget* parent, const QString& name, bool zoomable = false);
 // A value shown under a caption: a screen reader names it by the caption
 // (its accessible name) and reads the text it shows as its value and
 // description.

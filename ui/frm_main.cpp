@@ -722,7 +722,7 @@ void frmMain::updateViews() {
   }
   if (lastCalculation_ && gapTableDialog_ != nullptr && gapTableDialog_->isVisible()) {
     gapTableDialog_->showTable(lastCalculation_->table, lastCalculation_->gapTableFile,
-                               lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_));
+                               lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_), lastCalculationFailed_);
   }
   if (lastBatchSummary_ && batchSummaryDialog_ != nullptr && batchSummaryDialog_->isVisible()) {
     batchSummaryDialog_->showSummary(*lastBatchSummary_);
@@ -740,7 +740,7 @@ void frmMain::menGapTable_Click() {
   if (!lastCalculation_) return;
   OpenViewWindow(*this, gapTableDialog_, QStringLiteral("GapTable"), [this](GapTableDialog& view) {
     view.showTable(lastCalculation_->table, lastCalculation_->gapTableFile, lastCalculation_->gapTableSha256,
-                   ReadKey(*lastCalculation_));
+                   ReadKey(*lastCalculation_), lastCalculationFailed_);
   });
 }
 

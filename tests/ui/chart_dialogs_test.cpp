@@ -2,6 +2,10 @@
 // a small real batch, and that they are reachable by the keyboard.
 #include <QAccessible>
 #include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QValueAxis>
+#include <QWheelEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineSeries>
@@ -110,6 +114,39 @@ class ChartDialogsTest : public QObject {
     QCOMPARE(Label(dialog, "readLabel"), QStringLiteral("前回の計算で読んだ点：ギャップ -1.0、値 0.5"));
     dialog.showTable(table, file, digest, std::nullopt);
     QVERIFY(dialog.readSeries()->points().isEmpty());
+
+    // The value axis spans the values, not below the least (0 here).
+    auto* x = qobject_cast<QValueAxis*>(dialog.chart()->axes(Qt::Horizontal).value(0));
+    auto* y = qobject_cast<QValueAxis*>(dialog.chart()->axes(Qt::Vertical).value(0));
+    QCOMPARE(y->min(), 0.0);
+    QVERIFY(y->max() >= 9.0 && y->max() < 10.0);
+    // The read point is a ring under the entries left at 0 around it.
+    const QList<QAbstractSeries*> drawn = dialog.chart()->series();
+    QVERIFY(drawn.indexOf(dialog.readSeries()) < drawn.indexOf(dialog.zeroSeries()));
+    QCOMPARE(dialog.readSeries()->brush().style(), Qt::NoBrush);
+    // A failed calculation since: said under the chart.
+    QVERIFY(!dialog.findChild<QLabel*>(QStringLiteral("failedLabel"))->isVisibleTo(&dialog));
+    dialog.showTable(table, file, digest, 65, true);
+    QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("failedLabel"))->isVisibleTo(&dialog));
+    QVERIFY(Label(dialog, "failedLabel").contains(QStringLiteral("直前の計算は失敗しました")));
+
+    // Zoom: the wheel, the keys; a double-click or 0 shows the whole table.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QWidget* view = dialog.findChild<QChartView*>()->viewport();
+    const QPointF middle = QPointF(view->rect().center());
+    QWheelEvent wheel(middle, view->mapToGlobal(middle), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view, &wheel);
+    QVERIFY2(x->max() - x->min() < 119.0, qPrintable(QStringLiteral("%1..%2").arg(x->min()).arg(x->max())));
+    QTest::mouseDClick(view, Qt::LeftButton, {}, middle.toPoint());
+    QCOMPARE(x->min(), -20.0);
+    QCOMPARE(x->max(), 100.0);
+    QTest::keyClick(dialog.findChild<QChartView*>(), Qt::Key_Plus);
+    QVERIFY(x->max() - x->min() < 119.0);
+    QTest::keyClick(dialog.findChild<QChartView*>(), Qt::Key_0);
+    QCOMPARE(x->max() - x->min(), 120.0);
+    dialog.showTable(table, file, digest, 65, false);
     CheckKeyboard(dialog);
   }
 
