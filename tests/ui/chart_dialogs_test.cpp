@@ -2,6 +2,8 @@
 // a small real batch, and that they are reachable by the keyboard.
 #include <QAccessible>
 #include <QBarSet>
+#include <QCategoryAxis>
+#include <QCheckBox>
 #include <QChart>
 #include <QChartView>
 #include <QValueAxis>
@@ -15,9 +17,11 @@
 #include <QtTest>
 #include <cmath>
 #include <fstream>
+#include <numeric>
 
 #include "batch/batch.h"
 #include "batch/sha256.h"
+#include "core/number_text.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/gap_table_dialog.h"
 #include "ui_fixture.h"
@@ -228,6 +232,44 @@ class ChartDialogsTest : public QObject {
       });
       QCOMPARE(bars->at(b), static_cast<qreal>(inBin));
     }
+
+    // The value axis: round labels in the result file's number style, each
+    // where its value lies: multiples of a step of 1, 2 or 5 x 10^k, or on
+    // the logarithmic axis such values themselves. There the bins are even
+    // in log10 and hold every value above 0.
+    const auto oneTwoFive = [](double v) {
+      const double mantissa = v / std::pow(10.0, std::floor(std::log10(v)));
+      return qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0);
+    };
+    const auto checkAxis = [&dialog, &oneTwoFive](const Histogram& h) {
+      auto* x = qobject_cast<QCategoryAxis*>(dialog.histogramChart()->axes(Qt::Horizontal).value(0));
+      const QStringList labels = x->categoriesLabels();
+      QVERIFY2(labels.size() >= 3, qPrintable(labels.join(QLatin1Char(' '))));
+      const double step = labels[1].toDouble() - labels[0].toDouble();
+      QVERIFY2(h.logarithmic || oneTwoFive(step), qPrintable(labels.join(QLatin1Char(' '))));
+      for (const QString& label : labels) {
+        bool ok = false;
+        const double v = label.toDouble(&ok);
+        QVERIFY2(ok && v >= h.low && v <= h.high, qPrintable(label));
+        QVERIFY2(h.logarithmic ? oneTwoFive(v) : std::abs(v / step - std::round(v / step)) < 1e-6, qPrintable(label));
+        QCOMPARE(label, QString::fromStdString(FormatBatchNumber(static_cast<float>(v))));
+        const double at = h.logarithmic ? (std::log10(v) - std::log10(h.low)) / h.width : (v - h.low) / h.width;
+        QVERIFY2(std::abs(x->endValue(label) - (at - 0.5)) < 1e-9, qPrintable(label));
+      }
+    };
+    checkAxis(h);
+    dialog.logarithmicBox()->click();
+    const Histogram logH = MakeHistogram(summary.delayDamages, 30, true);
+    QVERIFY(logH.logarithmic && logH.low > 0.0);
+    QCOMPARE(bars->count(), 30);
+    for (int b = 0; b < 30; ++b) QCOMPARE(bars->at(b), static_cast<qreal>(logH.counts[static_cast<std::size_t>(b)]));
+    const auto positive = std::count_if(summary.delayDamages.begin(), summary.delayDamages.end(),
+                                        [](double v) { return v > 0.0; });
+    QCOMPARE(std::accumulate(logH.counts.begin(), logH.counts.end(), std::uint64_t{0}),
+             static_cast<std::uint64_t>(positive));
+    QCOMPARE(logH.edge(1), std::pow(10.0, std::log10(logH.low) + logH.width));
+    checkAxis(logH);
+    dialog.logarithmicBox()->click();
 
     // The picture, directly and through the button (".png" added).
     dialog.show();
