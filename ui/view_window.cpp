@@ -28,9 +28,10 @@ void StoreGeometry(const QString& name, const QByteArray& geometry) {
 }
 
 // The first place of a view: beside the main window on its screen, right of
-// it where there is room, else left of it; narrower where neither side has
-// room for the whole width, and over the main window's edge only when even
-// its least width does not fit. Never larger than the screen's free area.
+// it where there is room, else left of it; up to a quarter narrower where
+// neither side has room for the whole width, and over the main window's edge,
+// at the screen's, when even that does not fit. Never larger than the
+// screen's free area.
 void PlaceBeside(const QWidget& main, QWidget& view) {
   const QScreen* screen = main.screen();
   if (screen == nullptr) return;
@@ -49,7 +50,8 @@ void PlaceBeside(const QWidget& main, QWidget& view) {
   const bool right = size.width() + frameWidth <= rightRoom ||
                      (size.width() + frameWidth > leftRoom && rightRoom >= leftRoom);
   const int room = (right ? rightRoom : leftRoom) - frameWidth;
-  if (size.width() > room) size.setWidth(std::max(room, least.width()));
+  // Narrower, but not so narrow that its contents no longer show.
+  if (size.width() > room) size.setWidth(std::max({room, least.width(), size.width() * 3 / 4}));
   view.resize(size);
   const int outerWidth = view.width() + frameWidth;
   const int outerHeight = view.height() + frame.top() + frame.bottom();
