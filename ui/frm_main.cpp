@@ -376,10 +376,12 @@ void frmMain::buildMenus() {
 
 void frmMain::setTabOrder() {
   QWidget* chain[] = {chkRP,     txtC1,         txtC2,      txtC3,      txtC4,     cmdSelInFile, cmdSelOutFile,
-                      cmdExecAll, cmdCancelAll, txtU2,        txtU3,      txtU4,      txtU5,     txtU6,        txtU7,
+                      cmdExecAll, txtU2,        txtU3,      txtU4,      txtU5,     txtU6,        txtU7,
                       txtU8,     txtU9,         cmdExec,    txtOutFile, txtInFile, txtA4,        txtA3,
                       txtA1,     txtA2};
   for (std::size_t i = 1; i < std::size(chain); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  // The stop button, shown only while a batch runs, follows the batch button.
+  QWidget::setTabOrder(cmdExecAll, cmdCancelAll);
 }
 
 QString frmMain::decimalSeparator() const { return txtC1->locale().decimalPoint(); }
