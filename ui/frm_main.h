@@ -1,7 +1,9 @@
 #pragma once
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -33,6 +35,10 @@ class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
 class TextBox;
+
+// The batch progress bar's text for `steps` of its 1000 after `seconds`:
+// the percentage, and from the first second on the time left.
+QString BatchProgressText(int steps, double seconds);
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
 // a pixel.
@@ -75,6 +81,7 @@ class frmMain : public QMainWindow {
   void cmdExecAll_Click();
   void cmdSelInFile_Click();
   void cmdSelOutFile_Click();
+  void cmdCancelAll_Click();
   void menInitValue_Click();
   void menuExit_Click();
   void menKeepColumns_Click();
@@ -110,6 +117,8 @@ class frmMain : public QMainWindow {
   bool findGapTable();
   // The individual calculation proper; true when its results are shown.
   bool calculate();
+  // After a check's `message`: selects the box it refused.
+  void selectFailedBox(const std::string& message);
   // The views that are open follow what the commands leave.
   void updateViews();
 
@@ -129,14 +138,17 @@ class frmMain : public QMainWindow {
   std::optional<IndividualCalculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   std::optional<BatchSummary> lastBatchSummary_;
-  ExplainDialog* explainDialog_ = nullptr;
-  GapTableDialog* gapTableDialog_ = nullptr;
-  BatchSummaryDialog* batchSummaryDialog_ = nullptr;
+  // Windows of their own (ui/view_window.h), built on first use.
+  QPointer<ExplainDialog> explainDialog_;
+  QPointer<GapTableDialog> gapTableDialog_;
+  QPointer<BatchSummaryDialog> batchSummaryDialog_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
   // The running batch's progress, so that a close can cancel it.
   BatchProgress* runningBatch_ = nullptr;
+  bool cancelRequested_ = false;
+  std::chrono::steady_clock::time_point batchStarted_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -152,6 +164,7 @@ class frmMain : public QMainWindow {
   QPushButton* cmdSelOutFile = nullptr;
   QPushButton* cmdExecAll = nullptr;
   QProgressBar* prgBatch = nullptr;
+  QPushButton* cmdCancelAll = nullptr;
   QLineEdit* txtU2 = nullptr;
   QLineEdit* txtU3 = nullptr;
   QLineEdit* txtU4 = nullptr;

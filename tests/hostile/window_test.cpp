@@ -502,6 +502,29 @@ TEST_F(WindowUnderX, InterruptedBatchKeepsTheEarlierOutput) {
   EXPECT_NE(store.find("txtC4=3.140\n"), std::string::npos) << store;
 }
 
+// 中止 (Alt+C) while the real window's batch writes its result: the run
+// stops, the earlier output stays, no temporary file is left, and a message
+// box says so; the program goes on.
+TEST_F(WindowUnderX, StopButtonKeepsTheEarlierOutput) {
+  RealWindow window(screen, dir.path());
+  ASSERT_TRUE(window.ready()) << window.errors();
+  ASSERT_TRUE(window.choose(600, QStringLiteral("ファイルを開く"), input)) << window.errors();
+  ASSERT_TRUE(window.choose(1200, QStringLiteral("ファイルを保存する"), dir.path() / "result")) << window.errors();
+  window.click(120, 3360, 3120, 1680, 1455, 375);  // cmdExecAll
+  QElapsedTimer clock;
+  clock.start();
+  while (TemporaryResults(dir.path()).empty() && window.running() && clock.elapsed() < 60000) QThread::usleep(200);
+  ASSERT_FALSE(TemporaryResults(dir.path()).empty()) << "the run never started writing\n" << window.errors();
+  window.keys(QStringLiteral("alt+c"));
+  while (screen.windows(QStringLiteral("^Velmora$")).size() < 2 && window.running() && clock.elapsed() < 60000) {
+    QThread::msleep(50);
+  }
+  ASSERT_TRUE(window.running()) << window.ending() << "\n" << window.errors();
+  EXPECT_EQ(screen.windows(QStringLiteral("^Velmora$")).size(), 2) << "no message box";
+  EXPECT_EQ(ReadFile(output), "an earlier result\r\n");
+  EXPECT_EQ(TemporaryResults(dir.path()), std::vector<std::string>{});
+}
+
 // A file-size limit reached mid-run: the program is not killed, the run
 // fails with its message box, and the earlier output stays. Ended by
 // SIGTERM while the message is up, it still saves the settings.
