@@ -1,5 +1,7 @@
 #include "map/map_writer.h"
 
+#include <charconv>
+
 #include <nlohmann/json.hpp>
 
 #include "batch/files.h"
@@ -60,7 +62,7 @@ class GeoJsonWriter : public MapWriter {
       switch (v.kind) {
         case Value::Kind::Null: line_ += "null"; break;
         case Value::Kind::Integer: line_ += std::to_string(v.integer); break;
-        case Value::Kind::Real: line_ += nlohmann::json(v.real).dump(); break;
+        case Value::Kind::Real: line_ += RealText(v.real); break;
         case Value::Kind::Text: line_ += Quoted(v.text); break;
       }
     }
@@ -75,6 +77,14 @@ class GeoJsonWriter : public MapWriter {
   void Discard() override { file_.Discard(); }
 
  private:
+  // As GDAL writes a real: %.15g, with ".0" after a whole number.
+  static std::string RealText(double value) {
+    char buffer[32];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, r.ptr);
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    return text;
+  }
   static std::string Quoted(std::string_view text) { return nlohmann::json(std::string(text)).dump(); }
 
   batch::ResultFile file_;
