@@ -32,7 +32,11 @@ std::string DegreesText(std::int32_t units) {
   std::string fraction = std::to_string(magnitude % 10000000);
   fraction.insert(0, 7 - fraction.size(), '0');
   while (fraction.size() > 1 && fraction.back() == '0') fraction.pop_back();
-  return (e7 < 0 ? "-" : "") + std::to_string(magnitude / 10000000) + "." + fraction;
+  std::string text = e7 < 0 ? "-" : "";
+  text += std::to_string(magnitude / 10000000);
+  text += '.';
+  text += fraction;
+  return text;
 }
 
 namespace {
