@@ -15,6 +15,7 @@
 #include "batch/sha256.h"
 #include "batch/summary.h"
 #include "hostile/run_program.h"
+#include "map/gdal_writer.h"
 #include "map/map_run.h"
 #include "test_support.h"
 
@@ -221,6 +222,34 @@ TEST_F(MapTest, LevelsSumTheLinesAndEveryThreadCountAndWriterGivesTheSameFeature
   const std::string ours = test::ReadFile(dir.path() / "own/lines.geojson");
   EXPECT_EQ(nlohmann::json::parse(ours), nlohmann::json::parse(gdal));
   EXPECT_TRUE(ours == gdal) << "not the same bytes as GDAL's";
+}
+
+// Windows' writer against GDAL's on the reals of sums and means (GDAL prints
+// %.17g, or fewer digits after a run of 0s or 9s), texts that need escaping
+// and cells of every order.
+TEST(MapWriters, OurGeoJsonIsGdalsByteForByte) {
+  test::TempDir dir;
+  const std::vector<map::Field> fields = {{"v", map::FieldType::Real}, {"n", map::FieldType::Integer},
+                                          {"名前", map::FieldType::Text}};
+  const double reals[] = {0.1, 0.1 + 0.2, 4.9999999999999991, 0.47531384117647058, 1e22, 5.0, 1e15,
+                          123456789.12345679, 4.897206e-05, 1.0 / 3, 2.0 / 3 * 1e-7, 0.582621, -2.5e-300, 999999.5};
+  const char* codes[] = {"5339", "533946", "53394611", "533946114", "5339461142", "0000", "5379", "5380", "99997799"};
+  std::string written[2];
+  for (int w = 0; w < 2; ++w) {
+    const auto writer = w == 0 ? map::CreateGdalWriter(map::MapFormat::GeoJson) : map::CreateGeoJsonWriter();
+    const fs::path file = dir.path() / std::to_string(w) / "reals.geojson";
+    fs::create_directory(file.parent_path());
+    ASSERT_TRUE(writer->Create(file, "reals", fields));
+    for (std::size_t i = 0; i < std::size(reals); ++i) {
+      const map::Value values[] = {map::Value::OfReal(reals[i]), map::Value::OfInteger(-7 * static_cast<int>(i)),
+                                   i % 2 ? map::Value::OfText("東京 \"\\\t/") : map::Value()};
+      ASSERT_TRUE(writer->Add(*ParseMeshCode(codes[i % std::size(codes)]), values));
+    }
+    ASSERT_TRUE(writer->Commit(""));
+    written[w] = test::ReadFile(file);
+  }
+  EXPECT_NE(written[0].find("\"v\": 0.1,"), std::string::npos);
+  EXPECT_EQ(written[1], written[0]);
 }
 
 TEST_F(MapTest, RefusalsLeaveEveryFileAsItWas) {
