@@ -48,7 +48,6 @@ bench_packages=(libbenchmark-dev time)
 # tool uses, and zip for the Windows package.
 windows_packages=(
   g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev nlohmann-json3-dev zip
-  python3  # compares the Windows GeoJSON map with the Linux one
 )
 # dpkg-shlibdeps and dpkg-buildflags, CPack's shlibdeps, and the package checks.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
