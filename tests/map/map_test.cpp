@@ -147,6 +147,15 @@ TEST_F(MapTest, GeoPackageHoldsOneCellPerComputedLineWithTheFilesValues) {
   const nlohmann::json summary = nlohmann::json::parse(run);
   EXPECT_EQ(summary["lines"]["computed"], 8);
   EXPECT_EQ(summary["output"]["sha256"], Sha256OfFile(dir.path() / "out.csv").value_or("?"));
+
+  // FlatGeobuf: one file of the same cells, in the same CRS.
+  ASSERT_EQ(Run({"--mesh-column", "9", "in.csv", "out.csv", "--map", "out.fgb"}).exitCode, 0);
+  Dataset fgb(dir.path() / "out.fgb");
+  ASSERT_TRUE(fgb.ds);
+  ASSERT_EQ(fgb.ds->GetLayerCount(), 1);
+  EXPECT_EQ(fgb.ds->GetLayer(0)->GetFeatureCount(), 6);
+  EXPECT_STREQ(fgb.ds->GetLayer(0)->GetSpatialRef()->GetAuthorityCode(nullptr), "6668");
+  EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv", "out.fgb", "out.gpkg"}));
 }
 
 TEST_F(MapTest, LevelsSumTheLinesAndEveryThreadCountAndWriterGivesTheSameFeatures) {
