@@ -22,6 +22,8 @@ cd "$(dirname "$0")/.."
 # no release's version: each name must hold on every Debian release.
 # The engine's JSON (header-only) and SHA-256 (OpenSSL's libcrypto).
 base_packages=(g++ cmake make nlohmann-json3-dev libssl-dev)
+# velmora-batch --map writes GeoPackage and FlatGeobuf through GDAL.
+base_packages+=(libgdal-dev)
 window_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # The table and histogram views; Qt Charts' CMake files need Qt OpenGL's,
@@ -35,6 +37,7 @@ test_packages=(
   libgtest-dev libgmock-dev
   xvfb xdotool imagemagick x11-utils  # the window under a virtual X server
   time                                # peak memory (GNU time)
+  gdal-bin                            # ogrinfo on the map files
 )
 # libclang-rt-dev follows the release's default clang, whatever its version.
 fuzz_packages=(clang libclang-rt-dev)
