@@ -32,6 +32,8 @@ enum class BatchOutcome;
 class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
+class MapView;
+struct MapCells;
 class TextBox;
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
@@ -63,6 +65,9 @@ class frmMain : public QMainWindow {
   bool lastCalculationFailed() const { return lastCalculationFailed_; }
   // The summary of the last batch run from the window that completed.
   const std::optional<BatchSummary>& lastBatchSummary() const { return lastBatchSummary_; }
+  // The cells of the last completed batch run whose input has a mesh column
+  // (none otherwise), for 表示 → 地図.
+  const std::shared_ptr<const MapCells>& lastMap() const { return lastMap_; }
   // 設定 → 9列目以降を結果に残す.
   bool keepsColumns() const;
 
@@ -81,6 +86,7 @@ class frmMain : public QMainWindow {
   void menExplain_Click();
   void menGapTable_Click();
   void menBatchSummary_Click();
+  void menMap_Click();
 
  signals:
   // After every press of 個別計算, whether it succeeded or not.
@@ -132,6 +138,8 @@ class frmMain : public QMainWindow {
   ExplainDialog* explainDialog_ = nullptr;
   GapTableDialog* gapTableDialog_ = nullptr;
   BatchSummaryDialog* batchSummaryDialog_ = nullptr;
+  std::shared_ptr<const MapCells> lastMap_;
+  MapView* mapView_ = nullptr;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
@@ -175,6 +183,7 @@ class frmMain : public QMainWindow {
   QAction* menExplain = nullptr;
   QAction* menGapTable = nullptr;
   QAction* menBatchSummary = nullptr;
+  QAction* menMap = nullptr;
 };
 
 }  // namespace velmora
