@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -19,6 +21,17 @@
 #include "batch/summary.h"
 #include "cli/platform.h"
 #include "core/version.h"
+#include "map/map_messages.h"
+#include "map/map_run.h"
+#ifdef VELMORA_HAVE_GDAL
+#include "map/gdal_writer.h"
+#endif
+
+#ifdef VELMORA_HAVE_GDAL
+#define VELMORA_MAP_FORMATS ".gpkg, .fgb, .geojson"
+#else
+#define VELMORA_MAP_FORMATS ".geojson"
+#endif
 
 namespace {
 
@@ -57,6 +70,17 @@ constexpr const char* kUsage =
     "  --summary FILE.json     完了後に件数・列ごとの集計・設定値・ファイルのSHA-256をJSONで書く\n"
     "                          after a completed run, write counts, column figures, settings\n"
     "                          and the files' SHA-256 as JSON\n"
+    "  --map FILE              完了後、計算できた行をメッシュのセルごとに地図ファイルへ書く（拡張子で形式:\n"
+    "                          " VELMORA_MAP_FORMATS "）\n"
+    "                          after a completed run, write the computed lines as mesh cells to a\n"
+    "                          map file (format by extension: " VELMORA_MAP_FORMATS ")\n"
+    "  --mesh-column N|TITLE   メッシュコードの列（9以上の列番号か見出し。既定: 最初の1000行が\n"
+    "                          すべてメッシュコードである9列目以降の最初の列）\n"
+    "                          the field holding the mesh code (a number from 9 on or the header's\n"
+    "                          title; default: the first from the ninth on whose first 1000 values\n"
+    "                          are all mesh codes of one order)\n"
+    "  --map-level 1|2|3       行ごとではなく1次・2次・3次メッシュごとに合計する\n"
+    "                          sum the lines into the cells of the 1st, 2nd or 3rd order instead\n"
     "  --quiet                 完了メッセージ・集計行・進捗を表示しない（エラーは表示）\n"
     "                          no completion message, summary line or progress (errors stay)\n"
     "  --explain ROW           入力1行分の世帯について、モデルの途中の値をすべて表示する\n"
@@ -220,6 +244,40 @@ bool NamesSameFile(const std::filesystem::path& file, const std::filesystem::pat
   return file.native() == other.native() || platform::SameFile(file, other);
 }
 
+// The map file's writer: GDAL's where it is built in, else our own GeoJSON.
+std::unique_ptr<map::MapWriter> CreateMapWriter(map::MapFormat format) {
+#ifdef VELMORA_HAVE_GDAL
+  return map::CreateGdalWriter(format);
+#else
+  (void)format;
+  return map::CreateGeoJsonWriter();
+#endif
+}
+
+// The values of --map, --mesh-column and --map-level; 0 when fine (or
+// another option), the usage error's status otherwise.
+int CheckMapOption(std::string_view name, const std::string& value) {
+  if (name == "--map") {
+    if (value.empty()) return UsageError("地図ファイルの名前がありません / --map needs a file name");
+    const std::optional<map::MapFormat> format = map::MapFormatOf(platform::PathFromUtf8(value));
+#ifdef VELMORA_HAVE_GDAL
+    if (!format) return UsageError(std::string(msg::kMapFormatUnknown) + " / --map takes .gpkg, .fgb or .geojson");
+#else
+    if (format != map::MapFormat::GeoJson)
+      return UsageError(std::string(msg::kMapOnlyGeoJson) + " / --map takes .geojson here");
+#endif
+  } else if (name == "--map-level") {
+    if (value != "1" && value != "2" && value != "3")
+      return UsageError("--map-level は 1、2、3 のいずれかです / --map-level takes 1, 2 or 3: " + value);
+  } else if (name == "--mesh-column") {
+    std::size_t number = 0;
+    const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+    if (value.empty() || (digits && !map::ParseFieldNumber(value, number)))
+      return UsageError("--mesh-column は9以上の列番号か見出しです / --mesh-column takes a field number from 9 on or a title: " + value);
+  }
+  return 0;
+}
+
 // --explain: one data line through the row check and the model, as a run
 // reads and computes it. 0 when computed, 1 when not (or a check failed).
 int Explain(const std::string& row, const BatchCommand& command, bool json, Reporter& reporter) {
@@ -260,6 +318,7 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     std::string* target;
   };
   std::string threadsText, tableText, encodingText, formatText;
+  std::string mapText, meshColumnText, mapLevelText;
   const ValueOption valueOptions[] = {{"--insurance-rate", &texts[0]},
                                       {"--damage-probability", &texts[1]},
                                       {"--interest-rate", &texts[2]},
@@ -269,7 +328,10 @@ int velmora::cli::ToolMain(int argc, char** argv) {
                                       {"--summary", &summaryFile},
                                       {"--output-encoding", &encodingText},
                                       {"--explain", &explainRow},
-                                      {"--format", &formatText}};
+                                      {"--format", &formatText},
+                                      {"--map", &mapText},
+                                      {"--mesh-column", &meshColumnText},
+                                      {"--map-level", &mapLevelText}};
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -340,8 +402,13 @@ int velmora::cli::ToolMain(int argc, char** argv) {
       explain = true;
     } else if (name == "--summary" && summaryFile.empty()) {
       return UsageError("集計ファイルの名前がありません / --summary needs a file name");
+    } else if (const int code = CheckMapOption(name, *target); code != 0) {
+      return code;
     }
   }
+  if (mapText.empty() && (!meshColumnText.empty() || !mapLevelText.empty()))
+    return UsageError("--mesh-column と --map-level は --map とだけ使えます / they go with --map");
+  if (explain && !mapText.empty()) return UsageError("--explain と --map は同時に使えません / --explain does not take --map");
   if (explain) {
     if (!files.empty()) return UsageError("--explain にファイルは指定できません / --explain takes no files");
     if (!summaryFile.empty() || command.options.keepColumns || encodingGiven) {
@@ -375,12 +442,46 @@ int velmora::cli::ToolMain(int argc, char** argv) {
         "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
         "--summary must name a file other than the input, the output and the gap table");
   }
+  // The map: its file apart from the run's others, its mesh column found
+  // before anything is written, its features gathered from the result lines.
+  const std::filesystem::path mapPath = platform::PathFromUtf8(mapText);
+  std::unique_ptr<map::MapWriter> mapWriter;
+  std::unique_ptr<map::MapBuilder> mapBuilder;
+  if (!mapText.empty()) {
+    for (const auto& other : {command.input, command.output, command.gapTableFile, summaryPath}) {
+      if (!other.empty() && NamesSameFile(mapPath, other)) {
+        return UsageError(
+            "地図ファイルには入力・出力・集計ファイルやギャップ分布表と別のファイルを指定してください / "
+            "--map must name a file other than the input, the output, the summary and the gap table");
+      }
+    }
+    map::MapPlan plan;
+    if (!map::PlanMap(command.input, meshColumnText, plan, reporter)) return 1;
+    mapWriter = CreateMapWriter(*map::MapFormatOf(mapPath));
+    std::optional<MeshOrder> level;
+    if (!mapLevelText.empty()) level = static_cast<MeshOrder>(mapLevelText[0] - '0');
+    mapBuilder = std::make_unique<map::MapBuilder>(std::move(plan), command.options.keepColumns, level, *mapWriter);
+    if (!mapBuilder->Start(mapPath, command.input)) {
+      reporter.error(msg::kMapUnwritable);
+      return 1;
+    }
+    command.options.resultBlocks = [&](std::uint64_t first, std::string_view block) {
+      mapBuilder->AddBlock(first, block);
+    };
+  }
   CommonSettings settings;
   GapTable table;
   BatchSummary summary;
+  // The map carries the run's summary as its metadata.
+  const bool wantSummary = !summaryFile.empty() || mapBuilder != nullptr;
   const BatchOutcome outcome =
-      RunBatchCommand(command, settings, table, reporter, &progress, summaryFile.empty() ? nullptr : &summary);
+      RunBatchCommand(command, settings, table, reporter, &progress, wantSummary ? &summary : nullptr);
   progress.Clear();
+  if (outcome == BatchOutcome::Completed && mapBuilder != nullptr) {
+    // After the result (and before the summary file, which names no map).
+    if (!mapBuilder->Finish(BatchSummaryJson(summary), reporter)) return 1;
+  }
+  mapBuilder.reset();
   // Completed means the result has taken the output's place: a signal after
   // that point changes nothing. Any other end after a signal is an interrupt.
   if (outcome == BatchOutcome::Completed) {
