@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "batch/result_lines.h"
+#include "map/map_run.h"
 
 namespace velmora {
 namespace {
@@ -32,56 +33,15 @@ std::string_view Field(std::string_view line, std::size_t index) {
   return line.substr(0, line.find(','));
 }
 
-bool Blank(std::string_view text) { return text.find_first_not_of(" \t") == std::string_view::npos; }
+// The search for the mesh column speaks to a command-line user; the window
+// says which field it took in the map view itself.
+class Silent : public Reporter {
+ public:
+  void error(std::string_view) override {}
+  void info(std::string_view) override {}
+};
 
 }  // namespace
-
-std::optional<MeshColumn> FindMeshColumn(const std::filesystem::path& input) {
-  std::unique_ptr<std::FILE, FileCloser> file(OpenRead(input));
-  if (!file) return std::nullopt;
-  LineReader reader(file.get());
-  std::string_view line;
-  if (!reader.Next(line)) return std::nullopt;
-  const std::string header(line);
-
-  // Per field from the ninth on: whether it held a value, of which order,
-  // and whether a value was no mesh code or of another order.
-  struct Seen {
-    bool any = false;
-    bool refused = false;
-    MeshOrder order = MeshOrder::First;
-  };
-  std::vector<Seen> fields;
-  std::vector<std::string_view> split;
-  for (std::size_t n = 0; n < kMeshColumnLines && reader.Next(line); ++n) {
-    split.clear();
-    for (std::string_view rest = line;;) {
-      const std::size_t comma = rest.find(',');
-      split.push_back(rest.substr(0, comma));
-      if (comma == std::string_view::npos) break;
-      rest.remove_prefix(comma + 1);
-    }
-    if (split.size() > 8 + fields.size()) fields.resize(split.size() - 8);
-    for (std::size_t f = 8; f < split.size(); ++f) {
-      Seen& seen = fields[f - 8];
-      if (seen.refused || Blank(split[f])) continue;
-      const std::optional<MeshCell> cell = ParseMeshCode(split[f]);
-      if (!cell || (seen.any && cell->order != seen.order)) {
-        seen.refused = true;
-      } else {
-        seen.any = true;
-        seen.order = cell->order;
-      }
-    }
-  }
-  if (reader.failed()) return std::nullopt;
-  for (std::size_t f = 0; f < fields.size(); ++f) {
-    if (fields[f].any && !fields[f].refused) {
-      return MeshColumn{f + 8, fields[f].order, std::string(Field(header, f + 8))};
-    }
-  }
-  return std::nullopt;
-}
 
 MapGatherer::MapGatherer(const std::filesystem::path& input, const MeshColumn& column, Mode mode) {
   cells_.column = column;
@@ -144,9 +104,10 @@ std::shared_ptr<const MapCells> MapGatherer::finish(const BatchCommand& command,
 }
 
 std::unique_ptr<MapGatherer> GatherMap(BatchCommand& command) {
-  const std::optional<MeshColumn> column = FindMeshColumn(command.input);
-  if (!column) return nullptr;
-  auto map = std::make_unique<MapGatherer>(command.input, *column, command.mode);
+  Silent silent;
+  map::MapPlan plan;
+  if (!map::PlanMap(command.input, {}, plan, silent)) return nullptr;
+  auto map = std::make_unique<MapGatherer>(command.input, MeshColumn{plan.meshField + 8, plan.meshTitle}, command.mode);
   command.options.resultBlocks = [gather = map.get()](std::uint64_t first, std::string_view block) {
     gather->add(first, block);
   };

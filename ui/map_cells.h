@@ -21,20 +21,12 @@
 
 namespace velmora {
 
-// The input field that holds the mesh codes.
+// The input field that holds the mesh codes (found as velmora-batch --map
+// finds it).
 struct MeshColumn {
   std::size_t field = 0;  // from 0: 8 is the ninth field
-  MeshOrder order = MeshOrder::Third;
-  std::string title;  // the header's bytes of that field, as in the file
+  std::string title;      // the header's title of that field, UTF-8
 };
-
-// How many data lines decide which field holds the mesh codes.
-inline constexpr std::size_t kMeshColumnLines = 1000;
-
-// The first field from the ninth on whose non-empty values in the first
-// 1,000 data lines are all mesh codes of one order (at least one value).
-// Nothing when no field is, or the file cannot be read.
-std::optional<MeshColumn> FindMeshColumn(const std::filesystem::path& input);
 
 // One cell of the map: the cell's south-west corner and order (the code
 // follows from them) and the file line of the household.

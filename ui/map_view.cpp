@@ -9,7 +9,6 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
-#include <QStringDecoder>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWheelEvent>
@@ -43,7 +42,14 @@ const QColor kInk(0x20, 0x20, 0x20);
 // first.
 constexpr std::array<std::size_t, 4> kChoiceOrder = {3, 0, 1, 2};
 
-QString Seven(double value) { return QString::fromStdString(SevenDigits(value)); }
+// A value as the result file writes it: seven significant digits, "E" for
+// the exponent. The values are the file's texts read back, so this gives
+// those texts again.
+QString Seven(double value) {
+  QString text = QString::fromStdString(SevenDigits(value));
+  text.replace(QLatin1Char('e'), QLatin1Char('E'));
+  return text;
+}
 
 QFont MapFont(int pixels, bool bold = false) {
   QFont font = JapaneseFont();
@@ -59,21 +65,6 @@ QString OrderName(MeshOrder order) {
     case MeshOrder::Third: return QStringLiteral("3次メッシュ");
     case MeshOrder::Half: return QStringLiteral("2分の1地域メッシュ");
     case MeshOrder::Quarter: return QStringLiteral("4分の1地域メッシュ");
-  }
-  return {};
-}
-
-// A title from the input's header: UTF-8 when it reads as such, CP932
-// otherwise (when the system can read CP932).
-QString TitleText(const std::string& bytes) {
-  const QByteArray raw = QByteArray::fromStdString(bytes);
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  QString text = utf8(raw);
-  if (!utf8.hasError()) return text;
-  QStringDecoder cp932("Shift_JIS");
-  if (cp932.isValid()) {
-    text = cp932(raw);
-    if (!cp932.hasError()) return text;
   }
   return {};
 }
@@ -139,7 +130,6 @@ MapCanvas::MapCanvas(QWidget* parent) : QWidget(parent) {
 void MapCanvas::setModel(const MapModel* model) {
   model_ = model;
   pointed_.reset();
-  fitted_ = false;
   if (model_ != nullptr) {
     middleLatitude_ = model_->middleLatitude();
     xScale_ = std::cos(middleLatitude_ * kPi / 180.0);
@@ -162,7 +152,7 @@ void MapCanvas::fit() {
   // A margin around the cells, and room for the legend on the right.
   zoom_ = std::min(height() * 0.9 / tall, width() * 0.62 / wide);
   longitude_ += width() * 0.16 / (zoom_ * xScale_);
-  fitted_ = true;
+  fitted_ = true;  // until the user zooms or pans
   update();
 }
 
@@ -173,6 +163,7 @@ void MapCanvas::zoomBy(double factor, QPointF around) {
   const double least = 8.0 / (100.0 * MeshCellHeight(MeshOrder::First));
   const QPointF fixed = toMesh(around);
   zoom_ = std::clamp(zoom_ * factor, least, most);
+  fitted_ = false;
   // The point under `around` stays there.
   const QPointF moved = toMesh(around);
   latitude_ += fixed.x() - moved.x();
@@ -183,6 +174,7 @@ void MapCanvas::zoomBy(double factor, QPointF around) {
 void MapCanvas::panBy(QPointF pixels) {
   longitude_ -= pixels.x() / (zoom_ * xScale_);
   latitude_ += pixels.y() / zoom_;
+  fitted_ = false;
   update();
 }
 
@@ -285,7 +277,7 @@ void MapCanvas::drawGrid(QPainter& painter) const {
     if (s < 0) continue;
     const double y = toPixel(s * kUnitsPerSecond, longitude_).y();
     painter.drawLine(QPointF(0, y), QPointF(width(), y));
-    label(QPointF(4, y - 3), AngleText(s, true));
+    if (y > 2 * metrics.height()) label(QPointF(4, y - 3), AngleText(s, true));
   }
   for (std::int64_t s = first(top.y(), stepX); s * kUnitsPerSecond <= bottom.y(); s += stepX) {
     if (s < 0) continue;
@@ -376,7 +368,8 @@ void MapCanvas::drawLegend(QPainter& painter) const {
 }
 
 void MapCanvas::resizeEvent(QResizeEvent*) {
-  if (!fitted_) fit();
+  // The whole map stays in view until the user has moved it.
+  if (fitted_) fit();
 }
 
 void MapCanvas::wheelEvent(QWheelEvent* event) {
@@ -539,12 +532,15 @@ void MapView::showCells(std::shared_ptr<const MapCells> cells) {
   model_ = std::make_unique<MapModel>(cells_);
   const MapCells& m = *cells_;
 
-  const QString title = TitleText(m.column.title);
+  const QString title = QString::fromStdString(m.column.title);
   QString text = QStringLiteral("メッシュコード：%1列目").arg(m.column.field + 1);
   if (!title.isEmpty()) text += QStringLiteral("「%1」").arg(title);
-  text += QStringLiteral("（%1）、地図のメッシュ %2 行").arg(OrderName(m.column.order)).arg(m.cells.size());
+  QStringList orders;
+  for (const MapLayer& layer : model_->layers()) orders << OrderName(layer.order);
+  if (!orders.isEmpty()) text += QStringLiteral("（%1）").arg(orders.join(QStringLiteral("・")));
+  text += QStringLiteral("、地図に載った行 %1").arg(m.cells.size());
   if (m.withoutCell > 0) {
-    text += QStringLiteral("。計算できた行のうちメッシュコードでない %1 行（最初は %2 行目）は載っていません")
+    text += QStringLiteral("。計算できた行のうちメッシュコードのない %1 行（最初は %2 行目）は載っていません")
                 .arg(m.withoutCell)
                 .arg(m.firstWithoutCell);
   }

@@ -81,7 +81,7 @@ class MapCanvas : public QWidget {
   double latitude_ = 0.0;   // the middle of the view, mesh units
   double longitude_ = 0.0;
   double zoom_ = 1.0;
-  bool fitted_ = false;
+  bool fitted_ = true;  // the view shows all cells, and keeps doing so on a resize
   std::optional<QPointF> pressedAt_;
   QPointF lastDrag_;
   bool dragged_ = false;
