@@ -520,7 +520,7 @@ void frmMain::cmdExecAll_Click() {
   setBatchRunning(false);
   if (outcome == BatchOutcome::Completed) {
     lastBatchSummary_ = std::move(summary);
-    lastMap_ = map ? map->finish(command, settings_, table_) : nullptr;
+    lastMap_ = map ? map->finish(command, settings_, table_, *lastBatchSummary_) : nullptr;
     updateViews();
     emit batchCompleted();
   }

@@ -46,6 +46,8 @@ struct MapCells {
   CommonSettings settings;
   GapTable table;
   std::filesystem::path gapTableFile;
+  // The run's summary (without the delay damages), for the map file.
+  BatchSummary run;
 
   // In input order.
   std::vector<MapCell> cells;
@@ -77,10 +79,10 @@ class MapGatherer {
 
   void add(std::uint64_t firstNumber, std::string_view block);
   // The cells of the completed run of `command`, with what it computed with
-  // (`settings` and `table` as the run left them); nothing when the input
+  // (`settings` and `table` as the run left them) and its summary; nothing when the input
   // could not be read along or the run gave more cells than the map holds.
   std::shared_ptr<const MapCells> finish(const BatchCommand& command, const CommonSettings& settings,
-                                         const GapTable& table);
+                                         const GapTable& table, const BatchSummary& run);
 
  private:
   std::FILE* file_ = nullptr;

@@ -1,6 +1,8 @@
 #include "ui/map_view.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -9,23 +11,30 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "batch/explain_row.h"
 #include "batch/summary.h"
 #include "core/number_text.h"
 #include "core/reporter.h"
+#include "map/map_writer.h"
+#include "ui/deferred_reporter.h"
 #include "ui/explain_dialog.h"
 #include "ui/file_dialogs.h"
 #include "ui/gap_table_dialog.h"
 #include "ui/individual_calculation.h"
 #include "ui/japanese_font.h"
+#include "ui/map_file.h"
 
 namespace velmora {
 namespace {
@@ -496,6 +505,11 @@ MapView::MapView(Reporter& reporter, FileDialogs& dialogs, QWidget* parent)
   save_->setAccessibleName(QStringLiteral("地図を画像として保存"));
   save_->setAutoDefault(false);
   connect(save_, &QPushButton::clicked, this, &MapView::saveClicked);
+  saveMap_ = new QPushButton(QStringLiteral("地図ファイルに保存(&G)..."), this);
+  saveMap_->setObjectName(QStringLiteral("mapSaveFile"));
+  saveMap_->setAccessibleName(QStringLiteral("地図ファイル（GeoPackage など）に保存"));
+  saveMap_->setAutoDefault(false);
+  connect(saveMap_, &QPushButton::clicked, this, &MapView::saveMapClicked);
   auto* close = new QPushButton(QStringLiteral("閉じる"), this);
   close->setObjectName(QStringLiteral("closeButton"));
   close->setAccessibleName(QStringLiteral("閉じる"));
@@ -509,6 +523,7 @@ MapView::MapView(Reporter& reporter, FileDialogs& dialogs, QWidget* parent)
   choice->addWidget(results_, 1);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(save_);
+  buttons->addWidget(saveMap_);
   buttons->addStretch(1);
   buttons->addWidget(close);
   auto* layout = new QVBoxLayout(this);
@@ -520,7 +535,8 @@ MapView::MapView(Reporter& reporter, FileDialogs& dialogs, QWidget* parent)
   layout->addLayout(buttons);
   setTabOrder(results_, canvas_);
   setTabOrder(canvas_, save_);
-  setTabOrder(save_, close);
+  setTabOrder(save_, saveMap_);
+  setTabOrder(saveMap_, close);
   resize(980, 760);
 }
 
@@ -644,6 +660,53 @@ void MapView::saveClicked() {
   if (file.isEmpty()) return;
   if (!file.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) file += QStringLiteral(".png");
   if (!savePng(file)) reporter_.error(QStringLiteral("%1\n画像を保存できませんでした。").arg(file).toStdString());
+}
+
+void MapView::saveMapClicked() {
+  if (!cells_) return;
+  const QString extension = QString::fromLatin1(DefaultMapExtension());
+  QString file = dialogs_.showSaveDialog(this, QString::fromLatin1(MapFileFilter()),
+                                         QFileInfo(NativePathText(cells_->input)).absolutePath(),
+                                         QStringLiteral("Map") + extension);
+  if (file.isEmpty()) return;
+  if (!map::MapFormatOf(std::filesystem::path(file.toStdU16String()))) file += extension;
+  saveMapFile(file);
+}
+
+bool MapView::saveMapFile(const QString& file) {
+  if (!cells_) return false;
+  // The thread works on its own copies: a new run may replace the map
+  // meanwhile.
+  const BatchSummary run = cells_->run;
+  const std::filesystem::path target(file.toStdU16String());
+  DeferredReporter messages;
+  std::atomic<bool> ended{false};
+  bool saved = false;
+  save_->setEnabled(false);
+  saveMap_->setEnabled(false);
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  try {
+    std::jthread work([&] {
+      saved = SaveMapFile(run, target, messages);
+      ended.store(true);
+    });
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(50);
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (ended.load()) loop.quit();
+    });
+    poll.start();
+    loop.exec();
+  } catch (const std::system_error&) {
+    // No thread to be had: the window waits.
+    if (!ended.load()) saved = SaveMapFile(run, target, messages);
+  }
+  QApplication::restoreOverrideCursor();
+  save_->setEnabled(true);
+  saveMap_->setEnabled(true);
+  messages.passOn(reporter_);
+  return saved;
 }
 
 }  // namespace velmora

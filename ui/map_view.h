@@ -102,6 +102,9 @@ class MapView : public QWidget {
   MapCanvas* canvas() const { return canvas_; }
   // Writes the map as drawn (legend, scale and grid included) as a PNG.
   bool savePng(const QString& file);
+  // Writes the map file as velmora-batch --map would have (on a thread of
+  // its own while the window stays live); false when it could not.
+  bool saveMapFile(const QString& file);
   // 計算過程 for the line of cell `index`; false (with a message) when the
   // input no longer holds that line as the run read it.
   bool explainCell(std::size_t index);
@@ -111,6 +114,7 @@ class MapView : public QWidget {
   void columnChosen();
   void describe(std::optional<std::size_t> index);
   void saveClicked();
+  void saveMapClicked();
 
   Reporter& reporter_;
   FileDialogs& dialogs_;
@@ -121,6 +125,7 @@ class MapView : public QWidget {
   MapCanvas* canvas_ = nullptr;
   QLabel* pointed_ = nullptr;
   QPushButton* save_ = nullptr;
+  QPushButton* saveMap_ = nullptr;
   ExplainDialog* explain_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include <charconv>
 #include <string>
 
+#include "../hostile/run_program.h"
 #include "core/number_text.h"
 #include "ui/explain_dialog.h"
 #include "ui/map_view.h"
@@ -147,6 +148,29 @@ class MapViewTest : public QObject {
     QCOMPARE(model.cellAt(map->cells[later].south, map->cells[later].west), std::optional<std::size_t>(later));
     QCOMPARE(model.linesInCell(later), std::size_t(2));
     QCOMPARE(model.linesInCell(0), std::size_t(1));
+
+    // 地図ファイルに保存 writes what velmora-batch --map writes for that input.
+    {
+      MapView saving(*reporter_, *dialogs_);
+      saving.showCells(map);
+      const QString mine = files_.filePath(QStringLiteral("window.geojson"));
+      QVERIFY(saving.saveMapFile(mine));
+      QCOMPARE(MessageTexts(*reporter_),
+               QStringList{QStringLiteral("地図ファイルに書き込みました：セル 1097、計算できない行 1、メッシュのない行 2（最初は 1051行目）")});
+      reporter_->messages.clear();
+      // The same name (it names the layer), in a folder of its own.
+      QVERIFY(QDir(files_.path()).mkpath(QStringLiteral("tool")));
+      const QString tools = files_.filePath(QStringLiteral("tool/window.geojson"));
+      const RunResult tool =
+          RunProgram(VELMORA_BATCH_TOOL, {"--gap-table", w_->gapTableFile().string(), "--map", tools.toStdString(),
+                                          in.toStdString(), files_.filePath(QStringLiteral("tool.csv")).toStdString()});
+      QVERIFY2(tool.exited && tool.exitCode == 0, tool.err.c_str());
+      QFile a(mine), b(tools);
+      QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+      const QByteArray written = a.readAll();
+      QVERIFY(written.size() > 100000);
+      QCOMPARE(written, b.readAll());
+    }
 
     QVERIFY(action("menMap")->isEnabled());
     action("menMap")->trigger();

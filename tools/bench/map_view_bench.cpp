@@ -90,9 +90,11 @@ int main(int argc, char* argv[]) {
   const double plain = Seconds(start);
   start = Clock::now();
   const std::unique_ptr<velmora::MapGatherer> gatherer = velmora::GatherMap(command);
-  if (!gatherer || velmora::RunBatchCommand(command, settings, table, reporter) != velmora::BatchOutcome::Completed)
+  velmora::BatchSummary summary;
+  if (!gatherer || velmora::RunBatchCommand(command, settings, table, reporter, nullptr, &summary) !=
+                       velmora::BatchOutcome::Completed)
     return 1;
-  const std::shared_ptr<const velmora::MapCells> cells = gatherer->finish(command, settings, table);
+  const std::shared_ptr<const velmora::MapCells> cells = gatherer->finish(command, settings, table, summary);
   const double gathered = Seconds(start);
   if (!cells) return 1;
   std::printf("batch as the window runs it: %.2f s without the map, %.2f s gathering %zu cells\n", plain, gathered,

@@ -75,10 +75,14 @@ int main(int argc, char* argv[]) {
       std::fprintf(stderr, "no mesh column in the input\n");
       return 1;
     }
-    if (velmora::RunBatchCommand(command, settings, table, reporter) != velmora::BatchOutcome::Completed) return 1;
+    velmora::BatchSummary summary;
+    if (velmora::RunBatchCommand(command, settings, table, reporter, nullptr, &summary) !=
+        velmora::BatchOutcome::Completed) {
+      return 1;
+    }
     velmora::QtFileDialogs dialogs;
     velmora::MapView view(reporter, dialogs);
-    view.showCells(map->finish(command, settings, table));
+    view.showCells(map->finish(command, settings, table, summary));
     view.show();
     return QApplication::exec();
   }
