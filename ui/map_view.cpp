@@ -599,9 +599,16 @@ void MapView::describe(std::optional<std::size_t> index) {
     values << QStringLiteral("%1 %2（%3）").arg(MapResultCaption(c), Seven(m.values[c][*index]), MapResultUnit(c));
   }
   parts << values.join(QStringLiteral("、"));
-  const QString text = parts.join(QLatin1Char('\n'));
-  pointed_->setText(text);
-  if (canvas_->underMouse()) QToolTip::showText(QCursor::pos(), text, canvas_);
+  pointed_->setText(parts.join(QLatin1Char('\n')));
+  // Beside the mouse only the result shown, so as to hide little of the map.
+  const std::size_t shown = model_->column();
+  if (canvas_->underMouse()) {
+    QToolTip::showText(QCursor::pos(),
+                       parts[0] + QLatin1Char('\n') +
+                           QStringLiteral("%1 %2（%3）")
+                               .arg(MapResultCaption(shown), Seven(m.values[shown][*index]), MapResultUnit(shown)),
+                       canvas_);
+  }
 }
 
 bool MapView::explainCell(std::size_t index) {
