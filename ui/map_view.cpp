@@ -250,7 +250,7 @@ void MapCanvas::paintEvent(QPaintEvent*) {
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRectF(a, b).normalized().adjusted(-1, -1, 1, 1));
   }
-  if (hasFocus()) {
+  if (hasFocus() && byKeys_) {
     // The cross the keys move the map under.
     const QPointF m(width() / 2.0, height() / 2.0);
     painter.setPen(QPen(QColor(0, 90, 200), 1.5));
@@ -404,6 +404,7 @@ void MapCanvas::mouseMoveEvent(QMouseEvent* event) {
     }
     return;
   }
+  byKeys_ = false;
   point(cellAt(event->position()));
 }
 
@@ -417,7 +418,7 @@ void MapCanvas::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void MapCanvas::leaveEvent(QEvent*) {
-  if (!hasFocus()) point(std::nullopt);
+  if (!byKeys_) point(std::nullopt);
 }
 
 void MapCanvas::keyPressEvent(QKeyEvent* event) {
@@ -444,14 +445,22 @@ void MapCanvas::keyPressEvent(QKeyEvent* event) {
   pointAtCross();
 }
 
-void MapCanvas::focusInEvent(QFocusEvent*) {
-  pointAtCross();
+void MapCanvas::focusInEvent(QFocusEvent* event) {
+  // A click points with the mouse; Tab and the like with the cross.
+  if (event->reason() != Qt::MouseFocusReason && event->reason() != Qt::PopupFocusReason &&
+      event->reason() != Qt::ActiveWindowFocusReason) {
+    pointAtCross();
+  }
   update();
 }
 
 void MapCanvas::focusOutEvent(QFocusEvent*) { update(); }
 
-void MapCanvas::pointAtCross() { point(cellAt(QPointF(width() / 2.0, height() / 2.0))); }
+void MapCanvas::pointAtCross() {
+  byKeys_ = true;
+  update();
+  point(cellAt(QPointF(width() / 2.0, height() / 2.0)));
+}
 
 void MapCanvas::point(std::optional<std::size_t> index) {
   if (index == pointed_) return;

@@ -86,6 +86,9 @@ class MapCanvas : public QWidget {
   QPointF lastDrag_;
   bool dragged_ = false;
   std::optional<std::size_t> pointed_;
+  // The keyboard moves the map: the cross in the middle is what is pointed
+  // at, until the mouse moves again.
+  bool byKeys_ = false;
 };
 
 class MapView : public QWidget {
