@@ -95,8 +95,9 @@ void MapGatherer::add(std::uint64_t firstNumber, std::string_view block) {
 std::shared_ptr<const MapCells> MapGatherer::finish(const BatchCommand& command, const CommonSettings& settings,
                                                     const GapTable& table, const BatchSummary& run) {
   if (failed_) return nullptr;
+  // The summary without its copy of every delay damage.
   cells_.run = run;
-  cells_.run.delayDamages = {};
+  std::vector<double>().swap(cells_.run.delayDamages);
   for (std::size_t k = 0; k < 4; ++k) cells_.settingTexts[k] = std::string(command.settingTexts[k]);
   cells_.settings = settings;
   cells_.table = table;

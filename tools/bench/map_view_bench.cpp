@@ -99,6 +99,26 @@ int main(int argc, char* argv[]) {
   if (!cells) return 1;
   std::printf("batch as the window runs it: %.2f s without the map, %.2f s gathering %zu cells\n", plain, gathered,
               cells->cells.size());
+  {
+    // The gathering alone: the result file's lines handed on in blocks of
+    // about 256 KB, as a run hands them.
+    std::ifstream result(command.output, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(result)), std::istreambuf_iterator<char>());
+    const std::size_t body = text.find("\r\n") + 2;
+    std::vector<std::pair<std::uint64_t, std::string_view>> blocks;
+    std::uint64_t number = 2;
+    for (std::size_t at = body; at < text.size();) {
+      std::size_t end = text.find("\r\n", std::min(text.size(), at + (std::size_t{256} << 10)));
+      end = end == std::string::npos ? text.size() : end + 2;
+      blocks.emplace_back(number, std::string_view(text.data() + at, end - at));
+      for (std::size_t i = at; i < end; ++i) number += text[i] == '\n';
+      at = end;
+    }
+    velmora::MapGatherer alone(command.input, cells->column, command.mode);
+    start = Clock::now();
+    for (const auto& [first, block] : blocks) alone.add(first, block);
+    std::printf("gathering alone (one thread): %.0f ms\n", Seconds(start) * 1e3);
+  }
   std::printf("memory of the cells: %.1f MB\n",
               (cells->cells.size() * sizeof(velmora::MapCell) +
                4 * cells->values[0].size() * sizeof(double)) / 1e6);
