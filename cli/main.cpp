@@ -472,14 +472,16 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   CommonSettings settings;
   GapTable table;
   BatchSummary summary;
-  // The map carries the run's summary as its metadata.
-  const bool wantSummary = !summaryFile.empty() || mapBuilder != nullptr;
+  // A GeoPackage carries the run's summary as its metadata (the digests cost
+  // a pass over both files, so only then).
+  const bool mapSummary = mapBuilder != nullptr && map::MapFormatOf(mapPath) == map::MapFormat::GeoPackage;
+  const bool wantSummary = !summaryFile.empty() || mapSummary;
   const BatchOutcome outcome =
       RunBatchCommand(command, settings, table, reporter, &progress, wantSummary ? &summary : nullptr);
   progress.Clear();
   if (outcome == BatchOutcome::Completed && mapBuilder != nullptr) {
     // After the result (and before the summary file, which names no map).
-    if (!mapBuilder->Finish(BatchSummaryJson(summary), reporter)) return 1;
+    if (!mapBuilder->Finish(mapSummary ? BatchSummaryJson(summary) : std::string(), reporter)) return 1;
   }
   mapBuilder.reset();
   // Completed means the result has taken the output's place: a signal after

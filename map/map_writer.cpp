@@ -1,5 +1,7 @@
 #include "map/map_writer.h"
 
+#include <charconv>
+
 #include <nlohmann/json.hpp>
 
 #include "batch/files.h"
@@ -30,7 +32,11 @@ std::string DegreesText(std::int32_t units) {
   std::string fraction = std::to_string(magnitude % 10000000);
   fraction.insert(0, 7 - fraction.size(), '0');
   while (fraction.size() > 1 && fraction.back() == '0') fraction.pop_back();
-  return (e7 < 0 ? "-" : "") + std::to_string(magnitude / 10000000) + "." + fraction;
+  std::string text = e7 < 0 ? "-" : "";
+  text += std::to_string(magnitude / 10000000);
+  text += '.';
+  text += fraction;
+  return text;
 }
 
 namespace {
@@ -60,11 +66,14 @@ class GeoJsonWriter : public MapWriter {
       switch (v.kind) {
         case Value::Kind::Null: line_ += "null"; break;
         case Value::Kind::Integer: line_ += std::to_string(v.integer); break;
-        case Value::Kind::Real: line_ += nlohmann::json(v.real).dump(); break;
+        case Value::Kind::Real: line_ += RealText(v.real); break;
         case Value::Kind::Text: line_ += Quoted(v.text); break;
       }
     }
-    const std::string w = DegreesText(cell.west), e = DegreesText(cell.west + cell.width());
+    // RFC 7946 keeps longitudes within ±180°: a cell east of 180° (no
+    // Japanese one) moves round the globe, as GDAL moves it.
+    const std::int32_t west = cell.west >= 180 * kMeshUnitsPerDegree ? cell.west - 360 * kMeshUnitsPerDegree : cell.west;
+    const std::string w = DegreesText(west), e = DegreesText(west + cell.width());
     const std::string s = DegreesText(cell.south), n = DegreesText(cell.south + cell.height());
     line_ += " }, \"geometry\": { \"type\": \"Polygon\", \"coordinates\": [ [ [ " + w + ", " + s + " ], [ " + e +
              ", " + s + " ], [ " + e + ", " + n + " ], [ " + w + ", " + n + " ], [ " + w + ", " + s + " ] ] ] } }";
@@ -75,6 +84,34 @@ class GeoJsonWriter : public MapWriter {
   void Discard() override { file_.Discard(); }
 
  private:
+  // As GDAL's GeoJSON writer prints a real: %.17g, or up to three digits
+  // fewer when the decimals show a run of six 0s or 9s (0.1, not
+  // 0.10000000000000001), and ".0" after a whole number.
+  static std::string RealText(double value) {
+    const auto format = [value](int digits) {
+      char buffer[40];
+      const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, digits);
+      return std::string(buffer, r.ptr);
+    };
+    const auto hasRun = [](const std::string& text) {
+      const std::size_t dot = text.find('.');  // the decimals and any exponent
+      return text.find("999999", dot) != std::string::npos || text.find("000000", dot) != std::string::npos;
+    };
+    std::string text = format(17);
+    const auto dotted = [](const std::string& t) { return t.find('.') != std::string::npos; };
+    if (dotted(text) && hasRun(text)) {
+      bool shorter = false;
+      for (int fewer = 1; fewer <= 3 && !shorter; ++fewer) {
+        std::string candidate = format(17 - fewer);
+        if (dotted(candidate) && !hasRun(candidate)) {
+          text = std::move(candidate);
+          shorter = true;
+        }
+      }
+    }
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    return text;
+  }
   static std::string Quoted(std::string_view text) { return nlohmann::json(std::string(text)).dump(); }
 
   batch::ResultFile file_;

@@ -22,6 +22,8 @@ cd "$(dirname "$0")/.."
 # no release's version: each name must hold on every Debian release.
 # The engine's JSON (header-only) and SHA-256 (OpenSSL's libcrypto).
 base_packages=(g++ cmake make nlohmann-json3-dev libssl-dev)
+# velmora-batch --map writes GeoPackage and FlatGeobuf through GDAL.
+base_packages+=(libgdal-dev)
 window_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # The table and histogram views; Qt Charts' CMake files need Qt OpenGL's,
@@ -35,6 +37,7 @@ test_packages=(
   libgtest-dev libgmock-dev
   xvfb xdotool imagemagick x11-utils  # the window under a virtual X server
   time                                # peak memory (GNU time)
+  gdal-bin                            # ogrinfo on the map files
 )
 # libclang-rt-dev follows the release's default clang, whatever its version.
 fuzz_packages=(clang libclang-rt-dev)
@@ -45,6 +48,7 @@ bench_packages=(libbenchmark-dev time)
 # tool uses, and zip for the Windows package.
 windows_packages=(
   g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev nlohmann-json3-dev zip
+  python3  # compares the Windows GeoJSON map with the Linux one
 )
 # dpkg-shlibdeps and dpkg-buildflags, CPack's shlibdeps, and the package checks.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
