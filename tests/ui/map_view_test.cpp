@@ -2,6 +2,8 @@
 // the quantile classes, the point-to-cell lookup at the cells' edges, and a
 // click that opens 計算過程 for the cell's line.
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
@@ -226,6 +228,33 @@ class MapViewTest : public QObject {
     QVERIFY(!explain->isVisible());
     QCOMPARE(canvas->cellAt(middle + QPoint(40, 10)), std::optional<std::size_t>(index));
     QCOMPARE(canvas->zoom(), zoom);
+
+    // Without the risk premium: the delay damage alone, and its 計算過程
+    // with the insurance rate the run used.
+    w_->findChild<QCheckBox*>(QStringLiteral("chkRP"))->setChecked(false);
+    Box(*w_, "txtC1")->setText(QStringLiteral("0.3"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(MeshInput());
+    f.close();
+    runBatch(in, out);
+    QCOMPARE(view->findChild<QComboBox*>(QStringLiteral("mapResult"))->count(), 1);
+    QVERIFY(w_->lastMap()->values[0].empty() && w_->lastMap()->values[3].size() == 1097);
+    result.close();
+    QVERIFY(result.open(QIODevice::ReadOnly));
+    const QList<QByteArray> withoutPremium = result.readAll().split('\n');
+    // The new run's map is shown whole again: line 57's cell is elsewhere.
+    const QPoint again = canvas
+                             ->toPixel(cell.south + MeshCellHeight(cell.order) / 2.0,
+                                       cell.west + MeshCellWidth(cell.order) / 2.0)
+                             .toPoint();
+    QTest::mouseClick(canvas, Qt::LeftButton, {}, again);
+    QVERIFY(explain->isVisible());
+    QVERIFY(explain->windowTitle().contains(QStringLiteral("57 行目")));
+    QCOMPARE(explain->explanation().mode, Mode::WithoutRiskPremium);
+    QCOMPARE(explain->explanation().settings.InsuranceRate, 0.3f);
+    QCOMPARE(QByteArray::fromStdString(FormatBatchNumber(explain->explanation().results.DelayDamage)),
+             withoutPremium[56].trimmed().split(',')[11]);
+    explain->close();
 
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("a,b,c,d,e,f,g,h,note\r\n9.725,7.380,4.810,3.570,7.416,14.759,22.616,3.321,533946\r\n");
