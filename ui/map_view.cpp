@@ -577,7 +577,7 @@ void MapView::showCells(std::shared_ptr<const MapCells> cells) {
     if (m.hasValues(c)) results_->addItem(MapResultCaption(c), static_cast<int>(c));
   }
   results_->setCurrentIndex(0);
-  model_->setColumn(kChoiceOrder[0]);
+  // The model starts with the delay damage, the first choice.
   canvas_->setModel(model_.get());
   describe(std::nullopt);
 }
