@@ -12,13 +12,16 @@
 #   tools/screenshot.sh [window|explain|gap-table|batch-summary] [output.png]
 #   explain        the window after that calculation with 表示 → 計算過程
 #                  open  (docs/explain-view.png)
+#   map            the map of a batch of 2,500 3rd-order meshes around the
+#                  2nd-order mesh 533946 (tools/make_mesh_input.py), the
+#                  mouse on one cell  (docs/map-view.png)
 # VELMORA_BIN overrides the window program, VELMORA_VIEW_SHOT the view
 # program; QT_SCALE_FACTOR=2 shows them at twice the size (on a larger screen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 view=window
 case ${1:-} in
-  window | explain | gap-table | batch-summary) view=$1; shift ;;
+  window | explain | gap-table | batch-summary | map) view=$1; shift ;;
 esac
 case $view in
   window) out=${1:-docs/screenshot.png} ;;
@@ -76,6 +79,11 @@ case $view in
     "$bin" batch-summary data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
     title='^一括計算の集計$'
     ;;
+  map)
+    python3 tools/make_mesh_input.py "$work/Households.csv"
+    "$bin" map data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
+    title='^地図$'
+    ;;
 esac
 pids+=($!)
 if ! wid=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" | head -n1) || [ -z "$wid" ]; then
@@ -97,6 +105,15 @@ if [ "$view" = explain ]; then
   done
   wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^計算過程$' | head -n1)
   sleep 1
+fi
+if [ "$view" = map ]; then
+  # The mouse on a cell left of the middle, so that the picture shows what
+  # hovering tells.
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  xdotool mousemove $((X + WIDTH * 40 / 100)) $((Y + HEIGHT * 45 / 100))
+  sleep 0.3
+  xdotool mousemove_relative 2 1
+  sleep 1.5
 fi
 mkdir -p "$(dirname "$out")"
 import -window root "$work/root.png"

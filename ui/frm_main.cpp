@@ -41,6 +41,8 @@
 #include "ui/explain_dialog.h"
 #include "ui/gap_table_dialog.h"
 #include "ui/japanese_font.h"
+#include "ui/map_cells.h"
+#include "ui/map_view.h"
 #include "ui/message_box_reporter.h"
 #include "ui/text_box.h"
 #include "ui/view_window.h"
@@ -368,7 +370,10 @@ void frmMain::buildMenus() {
   menGapTable->setObjectName(QStringLiteral("menGapTable"));
   menBatchSummary = menuView->addAction(QStringLiteral("一括計算の集計(&S)"));
   menBatchSummary->setObjectName(QStringLiteral("menBatchSummary"));
-  for (QAction* view : {menExplain, menGapTable, menBatchSummary}) view->setEnabled(false);
+  menMap = menuView->addAction(QStringLiteral("地図(&M)"));
+  menMap->setObjectName(QStringLiteral("menMap"));
+  for (QAction* view : {menExplain, menGapTable, menBatchSummary, menMap}) view->setEnabled(false);
+  connect(menMap, &QAction::triggered, this, &frmMain::menMap_Click);
   connect(menExplain, &QAction::triggered, this, &frmMain::menExplain_Click);
   connect(menGapTable, &QAction::triggered, this, &frmMain::menGapTable_Click);
   connect(menBatchSummary, &QAction::triggered, this, &frmMain::menBatchSummary_Click);
@@ -583,6 +588,8 @@ void frmMain::cmdExecAll_Click() {
   command.options.keepColumns = menKeepColumns->isChecked();
   // The summary view's histogram reads every delay damage the run wrote.
   command.options.keepDelayDamages = true;
+  // With a mesh column in the input, the map gathers the lines as written.
+  const std::unique_ptr<MapGatherer> map = GatherMap(command);
 
   // The command's messages wait until the window is no longer busy: no
   // message box under the busy cursor and the progress bar.
@@ -599,6 +606,7 @@ void frmMain::cmdExecAll_Click() {
   if (stoppedByUser) messages.info(kBatchStopped);
   if (outcome == BatchOutcome::Completed) {
     lastBatchSummary_ = std::move(summary);
+    lastMap_ = map ? map->finish(command, settings_, table_, *lastBatchSummary_) : nullptr;
     updateViews();
     emit batchCompleted();
   }
@@ -729,6 +737,15 @@ void frmMain::updateViews() {
   if (lastBatchSummary_ && batchSummaryDialog_ != nullptr && batchSummaryDialog_->isVisible()) {
     batchSummaryDialog_->showSummary(*lastBatchSummary_);
   }
+  menMap->setEnabled(lastMap_ != nullptr);
+  if (mapView_ != nullptr && mapView_->isVisible()) {
+    // A run without a map leaves none of an earlier run on the screen.
+    if (lastMap_) {
+      mapView_->showCells(lastMap_);
+    } else {
+      mapView_->close();
+    }
+  }
 }
 
 void frmMain::menExplain_Click() {
@@ -750,6 +767,13 @@ void frmMain::menBatchSummary_Click() {
   if (!lastBatchSummary_) return;
   OpenViewWindow(*this, batchSummaryDialog_, QStringLiteral("BatchSummary"),
                  [this](BatchSummaryDialog& view) { view.showSummary(*lastBatchSummary_); });
+}
+
+void frmMain::menMap_Click() {
+  if (!lastMap_) return;
+  if (mapView_ == nullptr) mapView_ = new MapView(*reporter_, *dialogs_);
+  mapView_->showCells(lastMap_);
+  ShowViewWindow(*this, *mapView_, QStringLiteral("Map"));
 }
 
 void frmMain::menuExit_Click() { close(); }

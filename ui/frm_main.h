@@ -34,6 +34,8 @@ enum class BatchOutcome;
 class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
+class MapView;
+struct MapCells;
 class TextBox;
 
 // The batch progress bar's text for `steps` of its 1000 after `seconds`:
@@ -69,6 +71,9 @@ class frmMain : public QMainWindow {
   bool lastCalculationFailed() const { return lastCalculationFailed_; }
   // The summary of the last batch run from the window that completed.
   const std::optional<BatchSummary>& lastBatchSummary() const { return lastBatchSummary_; }
+  // The cells of the last completed batch run whose input has a mesh column
+  // (none otherwise), for 表示 → 地図.
+  const std::shared_ptr<const MapCells>& lastMap() const { return lastMap_; }
   // 設定 → 9列目以降を結果に残す.
   bool keepsColumns() const;
 
@@ -88,6 +93,7 @@ class frmMain : public QMainWindow {
   void menExplain_Click();
   void menGapTable_Click();
   void menBatchSummary_Click();
+  void menMap_Click();
 
  signals:
   // After every press of 個別計算, whether it succeeded or not.
@@ -142,6 +148,8 @@ class frmMain : public QMainWindow {
   QPointer<ExplainDialog> explainDialog_;
   QPointer<GapTableDialog> gapTableDialog_;
   QPointer<BatchSummaryDialog> batchSummaryDialog_;
+  std::shared_ptr<const MapCells> lastMap_;
+  QPointer<MapView> mapView_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
@@ -188,6 +196,7 @@ class frmMain : public QMainWindow {
   QAction* menExplain = nullptr;
   QAction* menGapTable = nullptr;
   QAction* menBatchSummary = nullptr;
+  QAction* menMap = nullptr;
 };
 
 }  // namespace velmora

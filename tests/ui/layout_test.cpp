@@ -248,7 +248,7 @@ class LayoutTest : public QObject {
     QCOMPARE(bar[2]->text(), QStringLiteral("表示(&V)"));
     QStringList views;
     for (QAction* a : bar[2]->menu()->actions()) views << a->text();
-    QCOMPARE(views, (QStringList{"計算過程(&K)", "ギャップ分布表(&G)", "一括計算の集計(&S)"}));
+    QCOMPARE(views, (QStringList{"計算過程(&K)", "ギャップ分布表(&G)", "一括計算の集計(&S)", "地図(&M)"}));
   }
 
   void tabOrderSkipsDisabledBoxes() {

@@ -5,6 +5,8 @@
 //       defaults, with the risk premium) reads marked
 //   velmora-view-shot batch-summary TABLE INPUT OUTPUT
 //       the summary of a batch of INPUT into OUTPUT at the default settings
+//   velmora-view-shot map TABLE INPUT OUTPUT
+//       the map of that batch (INPUT with a mesh column)
 //
 // Runs until its window is closed (or the program is ended).
 #include <QApplication>
@@ -17,7 +19,10 @@
 #include "batch/sha256.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/gap_table_dialog.h"
+#include "ui/file_dialogs.h"
 #include "ui/japanese_font.h"
+#include "ui/map_cells.h"
+#include "ui/map_view.h"
 #include "ui/qt_translations.h"
 
 namespace {
@@ -29,7 +34,7 @@ class PrintingReporter : public velmora::Reporter {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: velmora-view-shot gap-table TABLE | batch-summary TABLE INPUT OUTPUT\n");
+  std::fprintf(stderr, "usage: velmora-view-shot gap-table TABLE | batch-summary|map TABLE INPUT OUTPUT\n");
   return 2;
 }
 
@@ -57,6 +62,28 @@ int main(int argc, char* argv[]) {
     velmora::GapTableDialog dialog;
     dialog.showTable(table, file, velmora::Sha256OfFile(file).value_or(""), key);
     dialog.show();
+    return QApplication::exec();
+  }
+  if (args.size() == 5 && args[1] == QLatin1String("map")) {
+    velmora::BatchCommand command;
+    command.gapTableFile = args[2].toStdString();
+    command.input = args[3].toStdString();
+    command.output = args[4].toStdString();
+    command.settingTexts = velmora::kDefaultCommonSettingTexts;
+    const std::unique_ptr<velmora::MapGatherer> map = velmora::GatherMap(command);
+    if (map == nullptr) {
+      std::fprintf(stderr, "no mesh column in the input\n");
+      return 1;
+    }
+    velmora::BatchSummary summary;
+    if (velmora::RunBatchCommand(command, settings, table, reporter, nullptr, &summary) !=
+        velmora::BatchOutcome::Completed) {
+      return 1;
+    }
+    velmora::QtFileDialogs dialogs;
+    velmora::MapView view(reporter, dialogs);
+    view.showCells(map->finish(command, settings, table, summary));
+    view.show();
     return QApplication::exec();
   }
   if (args.size() == 5 && args[1] == QLatin1String("batch-summary")) {
