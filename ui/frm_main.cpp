@@ -40,6 +40,8 @@
 #include "ui/gap_table_dialog.h"
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
+#include "ui/risk_curve_view.h"
+#include "ui/scenario_dialog.h"
 #include "ui/text_box.h"
 #include "ui/wrap_label.h"
 
@@ -317,6 +319,10 @@ void frmMain::buildControls() {
 void frmMain::buildMenus() {
   menuFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   menuFile->setObjectName(QStringLiteral("menuFile"));
+  menScenarios = menuFile->addAction(QStringLiteral("シナリオ計算(&S)..."));
+  menScenarios->setObjectName(QStringLiteral("menScenarios"));
+  connect(menScenarios, &QAction::triggered, this, &frmMain::menScenarios_Click);
+  menuFile->addSeparator();
   menuExit = menuFile->addAction(QStringLiteral("終了(&X)"));
   menuExit->setObjectName(QStringLiteral("menuExit"));
   menuSetting = menuBar()->addMenu(QStringLiteral("設定(&T)"));
@@ -339,7 +345,10 @@ void frmMain::buildMenus() {
   menGapTable->setObjectName(QStringLiteral("menGapTable"));
   menBatchSummary = menuView->addAction(QStringLiteral("一括計算の集計(&S)"));
   menBatchSummary->setObjectName(QStringLiteral("menBatchSummary"));
-  for (QAction* view : {menExplain, menGapTable, menBatchSummary}) view->setEnabled(false);
+  menRiskCurve = menuView->addAction(QStringLiteral("リスクカーブ(&R)"));
+  menRiskCurve->setObjectName(QStringLiteral("menRiskCurve"));
+  connect(menRiskCurve, &QAction::triggered, this, &frmMain::menRiskCurve_Click);
+  for (QAction* view : {menExplain, menGapTable, menBatchSummary, menRiskCurve}) view->setEnabled(false);
   connect(menExplain, &QAction::triggered, this, &frmMain::menExplain_Click);
   connect(menGapTable, &QAction::triggered, this, &frmMain::menGapTable_Click);
   connect(menBatchSummary, &QAction::triggered, this, &frmMain::menBatchSummary_Click);
@@ -473,6 +482,7 @@ void frmMain::setBatchRunning(bool running) {
   cmdSelOutFile->setEnabled(!running);
   menInitValue->setEnabled(!running);
   menKeepColumns->setEnabled(!running);
+  menScenarios->setEnabled(!running);
   prgBatch->setValue(0);
   prgBatch->setVisible(running);
   if (running) {
@@ -655,6 +665,41 @@ void frmMain::menBatchSummary_Click() {
   if (batchSummaryDialog_ == nullptr) batchSummaryDialog_ = new BatchSummaryDialog(this);
   batchSummaryDialog_->showSummary(*lastBatchSummary_);
   Raise(*batchSummaryDialog_);
+}
+
+void frmMain::menScenarios_Click() {
+  if (batchRunning_) return;
+  if (scenarioDialog_ == nullptr) {
+    // The window decides the mode, the settings and the table when a run starts.
+    const auto prepare = [this](ScenarioCommand& command) {
+      if (batchRunning_) return false;
+      command.mode = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
+      if (!findGapTable()) return false;
+      command.gapTableFile = gapTableFile_;
+      command.settingTexts = commonSettingTexts();
+      command.decimalSeparator = decimalSeparator().toStdString();
+      return true;
+    };
+    scenarioDialog_ = new ScenarioDialog(dialogs_, ownReporter_ ? nullptr : reporter_, prepare, this);
+    scenarioDialog_->setModal(true);
+    connect(scenarioDialog_, &ScenarioDialog::completed, this, [this] {
+      lastScenarioSummary_ = scenarioDialog_->lastSummary();
+      menRiskCurve->setEnabled(true);
+      if (riskCurveView_ != nullptr && riskCurveView_->isVisible()) riskCurveView_->showSummary(*lastScenarioSummary_);
+    });
+  }
+  scenarioDialog_->show();
+  scenarioDialog_->raise();
+  scenarioDialog_->activateWindow();
+}
+
+void frmMain::menRiskCurve_Click() {
+  if (!lastScenarioSummary_) return;
+  if (riskCurveView_ == nullptr) riskCurveView_ = new RiskCurveView(this);
+  riskCurveView_->showSummary(*lastScenarioSummary_);
+  riskCurveView_->show();
+  riskCurveView_->raise();
+  riskCurveView_->activateWindow();
 }
 
 void frmMain::menuExit_Click() { close(); }

@@ -11,6 +11,7 @@
 #include "core/records.h"
 #include "core/reporter.h"
 #include "batch/summary.h"
+#include "batch/scenarios.h"
 #include "ui/individual_calculation.h"
 #include "ui/file_dialogs.h"
 #include "ui/settings_store.h"
@@ -32,6 +33,8 @@ enum class BatchOutcome;
 class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
+class RiskCurveView;
+class ScenarioDialog;
 class TextBox;
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
@@ -81,6 +84,8 @@ class frmMain : public QMainWindow {
   void menExplain_Click();
   void menGapTable_Click();
   void menBatchSummary_Click();
+  void menScenarios_Click();
+  void menRiskCurve_Click();
 
  signals:
   // After every press of 個別計算, whether it succeeded or not.
@@ -132,6 +137,10 @@ class frmMain : public QMainWindow {
   ExplainDialog* explainDialog_ = nullptr;
   GapTableDialog* gapTableDialog_ = nullptr;
   BatchSummaryDialog* batchSummaryDialog_ = nullptr;
+  // ファイル → シナリオ計算 and 表示 → リスクカーブ.
+  ScenarioDialog* scenarioDialog_ = nullptr;
+  RiskCurveView* riskCurveView_ = nullptr;
+  std::optional<ScenarioSummary> lastScenarioSummary_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
@@ -175,6 +184,8 @@ class frmMain : public QMainWindow {
   QAction* menExplain = nullptr;
   QAction* menGapTable = nullptr;
   QAction* menBatchSummary = nullptr;
+  QAction* menScenarios = nullptr;
+  QAction* menRiskCurve = nullptr;
 };
 
 }  // namespace velmora
