@@ -262,6 +262,16 @@ std::uint64_t HouseholdValuesHash(const batch::ResultLine& line) {
   return h;
 }
 
+// A damage as the row check read it, in double: most texts are plain
+// numbers that from_chars reads whole; blanks or a "+" take the long way.
+double Damage(std::string_view text) {
+  double value = 0.0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (r.ec == std::errc() && r.ptr == text.data() + text.size()) return value;
+  TextToNumber(text, value);
+  return value;
+}
+
 // Reads one scenario's result lines into its cells.
 class Join {
  public:
@@ -316,9 +326,8 @@ class Join {
       cells_.Grow(h + 1);
     }
     if (line.computed()) {
-      double house = 0.0, goods = 0.0;
-      TextToNumber(line.fields[0], house);
-      TextToNumber(line.fields[1], goods);
+      const double house = Damage(line.fields[0]);
+      const double goods = Damage(line.fields[1]);
       cells_.delay[h] = ReadBack(line.fields[batch::kResultColumns - 1]);
       cells_.direct[h] = house + goods;
       cells_.state[h] = kComputed;
@@ -619,11 +628,13 @@ bool ReadFirstInputTitles(const fs::path& manifestFile, std::vector<std::string>
 
 BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& reporter, BatchProgress* progress,
                                 ScenarioPasses* passes, ScenarioSummary* summary) {
-  const bool wantSummary = summary != nullptr || !command.summaryFile.empty();
+  // The summary file's provenance (digests, each scenario's column figures)
+  // costs a pass over every byte: only when the file is asked for.
+  const bool provenance = !command.summaryFile.empty();
   GapTable table;
   if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
   std::optional<std::string> tableDigest;
-  if (wantSummary) tableDigest = Sha256OfFile(command.gapTableFile);
+  if (provenance) tableDigest = Sha256OfFile(command.gapTableFile);
 
   ScenarioManifest manifest;
   if (!ReadScenarioManifest(command.manifest, manifest, reporter)) return BatchOutcome::Failed;
@@ -779,7 +790,7 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     options.resultBlocks = [&join](std::uint64_t first, std::string_view block) { join.Block(first, block); };
     BatchSummary run;
     const BatchOutcome outcome = RunBatch(scenario.input, command.output, command.mode, settings[s], table, messages,
-                                          progress, options, wantSummary ? &run : nullptr);
+                                          progress, options, provenance ? &run : nullptr);
     if (outcome != BatchOutcome::Completed) return outcome;
     join.End();
     if (!join.fault().empty()) {
@@ -795,7 +806,7 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     f.computed = join.computed();
     f.notComputable = join.notComputable();
     f.dataLines = f.computed + f.notComputable;
-    if (wantSummary) {
+    if (provenance) {
       f.inputBytes = run.inputBytes;
       f.inputSha256 = run.inputSha256;
       f.columns = run.columns;
@@ -811,7 +822,7 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     return BatchOutcome::Failed;
   }
   std::optional<Sha256> digest;
-  if (wantSummary) digest.emplace();
+  if (provenance) digest.emplace();
   std::string buffer;
   buffer.reserve((std::size_t{1} << 20) + 4096);
   bool written = true;
@@ -822,7 +833,9 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
   };
   buffer += head;
   std::vector<double> delays(count), directs(count);
-  std::vector<ExactSum> curveDelay(count), curveDirect(count);
+  // What the risk curve draws: sums in household order, so the same for
+  // every thread count (the expected values' totals are exact sums).
+  std::vector<double> curveDelay(count, 0.0), curveDirect(count, 0.0);
   ExactSum expectedDirect, expectedDelay;
   std::uint64_t withExpected = 0, withoutExpected = 0;
   char number[kBatchNumberMax];
@@ -859,8 +872,8 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     if (expected) {
       if (complete) {
         for (std::size_t s = 0; s < count; ++s) {
-          curveDelay[s].Add(delays[s]);
-          curveDirect[s].Add(directs[s]);
+          curveDelay[s] += delays[s];
+          curveDirect[s] += directs[s];
         }
         buffer += ',';
         char* end = PutSeven(number, ExpectedAnnualValue(curve, directs, command.rule));
@@ -889,7 +902,7 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
   done.gapTable = Absolute(command.gapTableFile);
   done.gapTableSha256 = tableDigest.value_or("");
   done.manifest = Absolute(command.manifest);
-  if (wantSummary) done.manifestSha256 = Sha256OfFile(command.manifest).value_or("");
+  if (provenance) done.manifestSha256 = Sha256OfFile(command.manifest).value_or("");
   done.output = Absolute(command.output);
   if (digest) done.outputSha256 = digest->HexDigest();
   done.encoding = encoding;
@@ -904,8 +917,8 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
   done.expectedDirect = expectedDirect.Value();
   done.expectedDelay = expectedDelay.Value();
   for (std::size_t s = 0; s < count; ++s) {
-    figures[s].totalDelay = curveDelay[s].Value();
-    figures[s].totalDirect = curveDirect[s].Value();
+    figures[s].totalDelay = curveDelay[s];
+    figures[s].totalDirect = curveDirect[s];
   }
   done.scenarios = std::move(figures);
   if (!command.summaryFile.empty()) {
