@@ -891,6 +891,9 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     if (buffer.size() >= (std::size_t{1} << 20)) flush();
   }
   flush();
+  // The last moment a cancel is heeded, as in a batch run.
+  if (progress != nullptr && !progress->lineDone(households, 0, 0)) progress->cancel();
+  if (progress != nullptr && progress->cancelled()) return BatchOutcome::Cancelled;
   if (!written || !result.Commit()) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
