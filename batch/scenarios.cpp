@@ -7,6 +7,8 @@
 #include <numeric>
 #include <optional>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "batch/code_page.h"
 #include "batch/files.h"
@@ -823,74 +825,128 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
   }
   std::optional<Sha256> digest;
   if (provenance) digest.emplace();
-  std::string buffer;
-  buffer.reserve((std::size_t{1} << 20) + 4096);
   bool written = true;
-  const auto flush = [&] {
-    if (digest) digest->Update(buffer.data(), buffer.size());
-    written = written && result.Write(buffer);
-    buffer.clear();
+  const auto write = [&](const std::string& bytes) {
+    if (digest) digest->Update(bytes.data(), bytes.size());
+    written = written && result.Write(bytes);
   };
-  buffer += head;
-  std::vector<double> delays(count), directs(count);
-  // What the risk curve draws: sums in household order, so the same for
-  // every thread count (the expected values' totals are exact sums).
+  write(head);
+
+  // The counts and what the risk curve draws: sums in household order, so
+  // the same for every thread count.
   std::vector<double> curveDelay(count, 0.0), curveDirect(count, 0.0);
-  ExactSum expectedDirect, expectedDelay;
   std::uint64_t withExpected = 0, withoutExpected = 0;
-  char number[kBatchNumberMax];
   for (std::size_t h = 0; h < households; ++h) {
-    if (byId) {
-      buffer += ids[h];
-    } else {
-      buffer += std::to_string(h + 2);  // the line in the files, the header being 1
-    }
     bool complete = true;
     for (std::size_t s = 0; s < count; ++s) {
-      buffer += ',';
-      switch (cells[s].state[h]) {
-        case kAbsent:  // not flooded in this scenario
-          delays[s] = directs[s] = 0.0;
-          buffer += '0';
-          ++figures[s].absent;
-          break;
-        case kComputed:
-          delays[s] = cells[s].delay[h];
-          directs[s] = cells[s].direct[h];
-          buffer.append(number, PutSeven(number, delays[s]));
-          break;
-        default:
-          complete = false;
-          break;
-      }
+      const std::uint8_t state = cells[s].state[h];
+      if (state == kAbsent) ++figures[s].absent;
+      complete = complete && state != kNotComputable;
     }
-    if (complete) {
-      ++withExpected;
-    } else {
+    if (!complete) {
       ++withoutExpected;
+      continue;
     }
-    if (expected) {
-      if (complete) {
-        for (std::size_t s = 0; s < count; ++s) {
-          curveDelay[s] += delays[s];
-          curveDirect[s] += directs[s];
-        }
-        buffer += ',';
-        char* end = PutSeven(number, ExpectedAnnualValue(curve, directs, command.rule));
-        expectedDirect.Add(ReadBack(std::string_view(number, static_cast<std::size_t>(end - number))));
-        buffer.append(number, end);
-        buffer += ',';
-        end = PutSeven(number, ExpectedAnnualValue(curve, delays, command.rule));
-        expectedDelay.Add(ReadBack(std::string_view(number, static_cast<std::size_t>(end - number))));
-        buffer.append(number, end);
-      } else {
-        buffer += ",,";
-      }
+    ++withExpected;
+    for (std::size_t s = 0; s < count; ++s) {
+      if (cells[s].state[h] != kComputed) continue;
+      curveDelay[s] += cells[s].delay[h];
+      curveDirect[s] += cells[s].direct[h];
     }
-    buffer += "\r\n";
-    if (buffer.size() >= (std::size_t{1} << 20)) flush();
   }
-  flush();
+
+  // The lines, formatted a piece of households per thread and written in
+  // order; the totals of the expected values are exact sums, merged in any
+  // order to the same value.
+  struct Piece {
+    std::string text;
+    ExactSum direct;
+    ExactSum delay;
+    bool failed = false;
+  };
+  const auto format = [&](std::size_t from, std::size_t to, Piece& piece) noexcept {
+    try {
+      std::vector<double> delays(count), directs(count);
+      char number[kBatchNumberMax];
+      std::string& out = piece.text;
+      for (std::size_t h = from; h < to; ++h) {
+        if (byId) {
+          out += ids[h];
+        } else {
+          out += std::to_string(h + 2);  // the line in the files, the header being 1
+        }
+        bool complete = true;
+        for (std::size_t s = 0; s < count; ++s) {
+          out += ',';
+          switch (cells[s].state[h]) {
+            case kAbsent:  // not flooded in this scenario
+              delays[s] = directs[s] = 0.0;
+              out += '0';
+              break;
+            case kComputed:
+              delays[s] = cells[s].delay[h];
+              directs[s] = cells[s].direct[h];
+              out.append(number, PutSeven(number, delays[s]));
+              break;
+            default:
+              complete = false;
+              break;
+          }
+        }
+        if (expected && complete) {
+          out += ',';
+          char* end = PutSeven(number, ExpectedAnnualValue(curve, directs, command.rule));
+          piece.direct.Add(ReadBack(std::string_view(number, static_cast<std::size_t>(end - number))));
+          out.append(number, end);
+          out += ',';
+          end = PutSeven(number, ExpectedAnnualValue(curve, delays, command.rule));
+          piece.delay.Add(ReadBack(std::string_view(number, static_cast<std::size_t>(end - number))));
+          out.append(number, end);
+        } else if (expected) {
+          out += ",,";
+        }
+        out += "\r\n";
+      }
+    } catch (...) {
+      piece.failed = true;
+    }
+  };
+  const std::size_t kPiece = std::max<std::size_t>(1, command.pieceHouseholds);
+  const std::size_t threads = BatchThreads(command.threads);
+  std::vector<Piece> pieces(threads);
+  ExactSum expectedDirect, expectedDelay;
+  bool formatted = true;
+  for (std::size_t start = 0; start < households && written && formatted; start += threads * kPiece) {
+    std::size_t used = 0;
+    {
+      std::vector<std::jthread> helpers;
+      for (std::size_t t = 1; t < threads && start + t * kPiece < households; ++t) {
+        const std::size_t from = start + t * kPiece;
+        const std::size_t to = std::min(from + kPiece, households);
+        try {
+          helpers.emplace_back(format, from, to, std::ref(pieces[t]));
+        } catch (const std::system_error&) {
+          format(from, to, pieces[t]);  // no thread to be had: this one does it
+        }
+        used = t;
+      }
+      format(start, std::min(start + kPiece, households), pieces[0]);
+    }  // the helpers have ended
+    for (std::size_t t = 0; t <= used; ++t) {
+      Piece& piece = pieces[t];
+      formatted = formatted && !piece.failed;
+      write(piece.text);
+      expectedDirect.Add(piece.direct);
+      expectedDelay.Add(piece.delay);
+      piece.text.clear();
+      piece.direct = ExactSum();
+      piece.delay = ExactSum();
+    }
+  }
+  if (!formatted) {
+    reporter.error("メモリーが足りないため、シナリオ計算の結果を書けません");
+    return BatchOutcome::Failed;
+  }
   // The last moment a cancel is heeded, as in a batch run.
   if (progress != nullptr && !progress->lineDone(households, 0, 0)) progress->cancel();
   if (progress != nullptr && progress->cancelled()) return BatchOutcome::Cancelled;

@@ -110,6 +110,8 @@ struct ScenarioCommand {
   EadRule rule;
   bool ruleGiven = false;  // a rule option was given: every scenario needs a return period
   unsigned threads = 0;
+  // Households a thread formats at a time for the result (tests use tiny ones).
+  std::size_t pieceHouseholds = std::size_t{1} << 15;
   OutputEncoding encoding = OutputEncoding::FromInput;
   // Written after the result when given; checked against every other file
   // before anything is written.

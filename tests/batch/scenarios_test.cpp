@@ -191,7 +191,15 @@ TEST_F(Scenarios, OwnSettingsAgreeWithSingleBatchRuns) {
     command.mode = mode;
     RecordingReporter r;
     ScenarioSummary summary;
+    // One thread, and three threads formatting seven households at a time:
+    // the same bytes.
+    command.threads = 1;
     ASSERT_EQ(RunScenarioCommand(command, r, nullptr, nullptr, &summary), BatchOutcome::Completed);
+    const std::string oneThread = test::ReadFile(command.output);
+    command.threads = 3;
+    command.pieceHouseholds = 7;
+    ASSERT_EQ(RunScenarioCommand(command, r, nullptr, nullptr, &summary), BatchOutcome::Completed);
+    EXPECT_EQ(test::ReadFile(command.output), oneThread);
     const std::array<std::array<std::string, 4>, 3> settings = {{{"0.610", "0.025", "0.040", "3.140"},
                                                                  {"0.610", "0.025", "0.08", "3.140"},
                                                                  {"0.3", "0.025", "0.040", "3.140"}}};
