@@ -29,9 +29,9 @@ using namespace velmora;
 constexpr const char* kUsage =
     "使い方: velmora-batch [オプション] 入力.csv 出力.csv\n"
     "        velmora-batch [オプション] --explain \"1行分の値\" [--format text|json]\n"
+    "        velmora-batch [オプション] --scenarios シナリオ一覧.csv 出力.csv\n"
     "Usage:  velmora-batch [options] INPUT.csv OUTPUT.csv\n"
     "        velmora-batch [options] --explain \"ONE,DATA,LINE\" [--format text|json]\n"
-    "        velmora-batch [オプション] --scenarios シナリオ一覧.csv 出力.csv\n"
     "        velmora-batch [options] --scenarios MANIFEST.csv OUTPUT.csv\n"
     "\n"
     "入力CSVの各行（1世帯＝1メッシュ）を計算し、12列の見出し付きで結果CSV（CP932、CR LF）に書き出します。\n"
