@@ -357,7 +357,8 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   }
   if (progress != nullptr && progress->cancelled()) return BatchOutcome::Cancelled;
   batch::ResultFile result;
-  if (!result.Create(output)) {
+  const bool toFile = options.writeResultFile;
+  if (toFile && !result.Create(output)) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
@@ -370,7 +371,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   }
   const auto write = [&](const char* bytes, std::size_t size) {
     if (outputDigest) outputDigest->Update(bytes, size);
-    return result.Write(bytes, size);
+    return !toFile || result.Write(bytes, size);
   };
   const RunExtras extras{options.keepColumns, false, summary != nullptr};
   RunFigures figures;
@@ -466,14 +467,14 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;
   }
-  if (!result.Finish()) {
+  if (toFile && !result.Finish()) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
   // The last moment a cancel is heeded: once the result has taken the
   // output's place, the run has completed.
   if (!BatchPassEnded(progress, consumed)) return BatchOutcome::Cancelled;
-  if (!result.Commit()) {
+  if (toFile && !result.Commit()) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }

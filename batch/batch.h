@@ -38,7 +38,8 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
 
 // Streams the input through the model of the mode into the result file. The
 // result is written beside the output and put in its place only when the run
-// has completed; a failed or cancelled run leaves any earlier output as it was.
+// has completed; a failed or cancelled run leaves any earlier output as it was
+// (with BatchOptions::writeResultFile false nothing is written at all).
 // With `summary`, a completed run fills its files, counts and column figures
 // (the rest is the command's, see RunBatchCommand); the run then also hashes
 // the input as it reads it and the result as it writes it.

@@ -35,6 +35,10 @@ struct BatchOptions {
   // file line number of the block's first line; batch/result_lines.h reads
   // them. What it gathered is the run's only when the run completes.
   std::function<void(std::uint64_t firstNumber, std::string_view block)> resultBlocks;
+  // False: no result file at all (the output is only checked against the
+  // input); the lines go to resultBlocks alone. For what is built from a run
+  // and written elsewhere (scenarios).
+  bool writeResultFile = true;
 };
 
 }  // namespace velmora

@@ -18,8 +18,10 @@
 #include "batch/explain_row.h"
 #include "batch/gap_table_search.h"
 #include "batch/platform.h"
+#include "batch/scenarios.h"
 #include "batch/summary.h"
 #include "cli/platform.h"
+#include "core/number_text.h"
 #include "core/version.h"
 #include "map/map_messages.h"
 #include "map/map_run.h"
@@ -40,8 +42,10 @@ using namespace velmora;
 constexpr const char* kUsage =
     "使い方: velmora-batch [オプション] 入力.csv 出力.csv\n"
     "        velmora-batch [オプション] --explain \"1行分の値\" [--format text|json]\n"
+    "        velmora-batch [オプション] --scenarios シナリオ一覧.csv 出力.csv\n"
     "Usage:  velmora-batch [options] INPUT.csv OUTPUT.csv\n"
     "        velmora-batch [options] --explain \"ONE,DATA,LINE\" [--format text|json]\n"
+    "        velmora-batch [options] --scenarios MANIFEST.csv OUTPUT.csv\n"
     "\n"
     "入力CSVの各行（1世帯＝1メッシュ）を計算し、12列の見出し付きで結果CSV（CP932、CR LF）に書き出します。\n"
     "Computes every line of the input CSV (one household = one mesh) and writes the\n"
@@ -86,6 +90,21 @@ constexpr const char* kUsage =
     "  --explain ROW           入力1行分の世帯について、モデルの途中の値をすべて表示する\n"
     "                          show every named quantity of the model for one data line\n"
     "  --format text|json      --explain の出力形式（既定 text） / output of --explain\n"
+    "  --scenarios FILE.csv    シナリオ一覧（1行1シナリオ：シナリオ名・再現期間・入力ファイル、\n"
+    "                          任意で保険加入率などの設定値）の各入力を計算し、世帯ごとに各シナリオの\n"
+    "                          復旧遅延被害額と年平均被害額（期待値）を出力する\n"
+    "                          run every scenario of the manifest (one a line: name, return period,\n"
+    "                          input, optional settings) and write, per household, each scenario's\n"
+    "                          delay damage and the annual expected damages\n"
+    "  --id-column N|TITLE     世帯を識別する列（列番号または見出し）。省略時は行の順で対応させ、\n"
+    "                          同じ世帯が同じ順に並ぶことを確かめる\n"
+    "                          the field that identifies a household across the scenarios; without\n"
+    "                          it the lines are matched in order, which is checked\n"
+    "  --zero-damage-return-period T0\n"
+    "                          被害の出ない再現期間（流下能力）。(1/T0, 0) から最頻のシナリオまでを積分に加える\n"
+    "                          add the segment from (1/T0, 0) to the most frequent scenario\n"
+    "  --ead-tail none|flat    最も稀なシナリオより先：なし（既定）か、その被害を p = 0 まで一定\n"
+    "                          beyond the rarest scenario: nothing (default) or its damage held to p = 0\n"
     "  -h, --help              この説明 / this help\n"
     "  --version               版数 / version\n"
     "\n"
@@ -319,6 +338,7 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   };
   std::string threadsText, tableText, encodingText, formatText;
   std::string mapText, meshColumnText, mapLevelText;
+  std::string scenariosText, idColumnText, zeroDamageText, tailText;
   const ValueOption valueOptions[] = {{"--insurance-rate", &texts[0]},
                                       {"--damage-probability", &texts[1]},
                                       {"--interest-rate", &texts[2]},
@@ -331,7 +351,11 @@ int velmora::cli::ToolMain(int argc, char** argv) {
                                       {"--format", &formatText},
                                       {"--map", &mapText},
                                       {"--mesh-column", &meshColumnText},
-                                      {"--map-level", &mapLevelText}};
+                                      {"--map-level", &mapLevelText},
+                                      {"--scenarios", &scenariosText},
+                                      {"--id-column", &idColumnText},
+                                      {"--zero-damage-return-period", &zeroDamageText},
+                                      {"--ead-tail", &tailText}};
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -409,6 +433,39 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   if (mapText.empty() && (!meshColumnText.empty() || !mapLevelText.empty()))
     return UsageError("--mesh-column と --map-level は --map とだけ使えます / they go with --map");
   if (explain && !mapText.empty()) return UsageError("--explain と --map は同時に使えません / --explain does not take --map");
+  // Flood scenarios: the manifest, the output and the integration's options.
+  const bool scenarios = !scenariosText.empty();
+  const bool scenarioOptions = !idColumnText.empty() || !zeroDamageText.empty() || !tailText.empty();
+  ScenarioCommand scenarioCommand;
+  if (scenarios || scenarioOptions) {
+    if (!scenarios) {
+      return UsageError(
+          "--id-column・--zero-damage-return-period・--ead-tail は --scenarios とだけ使えます / "
+          "--id-column, --zero-damage-return-period and --ead-tail go with --scenarios");
+    }
+    if (explain || command.options.keepColumns || !mapText.empty()) {
+      return UsageError("--scenarios と --explain・--keep-columns・--map は同時に使えません / "
+                        "--scenarios does not take --explain, --keep-columns or --map");
+    }
+    if (files.size() != 1) {
+      return UsageError("--scenarios には出力ファイルを1つ指定してください / --scenarios MANIFEST.csv OUTPUT.csv");
+    }
+    if (!zeroDamageText.empty() &&
+        (!TextToNumber(zeroDamageText, scenarioCommand.rule.zeroDamageReturnPeriod) ||
+         !(scenarioCommand.rule.zeroDamageReturnPeriod > 1.0))) {
+      return UsageError("被害の出ない再現期間は1より大きい数です / --zero-damage-return-period takes a number above 1: " +
+                        zeroDamageText);
+    }
+    if (!tailText.empty() && tailText != "none" && tailText != "flat") {
+      return UsageError("--ead-tail は none か flat です / --ead-tail takes none or flat: " + tailText);
+    }
+    scenarioCommand.rule.tail = tailText == "flat" ? EadTail::Flat : EadTail::None;
+    scenarioCommand.ruleGiven = !zeroDamageText.empty() || !tailText.empty();
+    scenarioCommand.idColumn = idColumnText;
+    scenarioCommand.manifest = platform::PathFromUtf8(scenariosText);
+    scenarioCommand.output = platform::PathFromUtf8(files[0]);
+    files.push_back(files[0]);  // the batch's two files, for the checks below
+  }
   if (explain) {
     if (!files.empty()) return UsageError("--explain にファイルは指定できません / --explain takes no files");
     if (!summaryFile.empty() || command.options.keepColumns || encodingGiven) {
@@ -433,6 +490,23 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   StderrReporter reporter(quiet, &progress);
   if (!tableGiven && !LocateGapTable(platform::ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   if (explain) return Explain(explainRow, command, json, reporter);
+  if (scenarios) {
+    scenarioCommand.mode = command.mode;
+    for (std::size_t k = 0; k < 4; ++k) scenarioCommand.settingTexts[k] = texts[k];
+    scenarioCommand.gapTableFile = command.gapTableFile;
+    scenarioCommand.threads = command.options.threads;
+    scenarioCommand.encoding = command.options.encoding;
+    scenarioCommand.summaryFile = platform::PathFromUtf8(summaryFile);
+    ScenarioSummary done;
+    const BatchOutcome outcome = RunScenarioCommand(scenarioCommand, reporter, &progress, nullptr, &done);
+    progress.Clear();
+    if (outcome == BatchOutcome::Completed) {
+      reporter.info(ScenarioSummaryLine(done));
+      return 0;
+    }
+    const int signal = interrupted.load(std::memory_order_relaxed);
+    return signal != 0 ? 128 + signal : 1;
+  }
   // The summary must not take the place of a file the run reads or writes.
   const std::filesystem::path summaryPath = platform::PathFromUtf8(summaryFile);
   if (!summaryFile.empty() &&

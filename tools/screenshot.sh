@@ -7,6 +7,8 @@
 #                  point the default household reads  (docs/gap-table-view.png)
 #   batch-summary  the summary of a batch of generated sample households over
 #                  that table  (docs/batch-summary-view.png)
+#   risk-curve     the risk curve of three generated flood scenarios
+#                  (tools/make_scenarios.sh)  (docs/risk-curve.png)
 # The program reads and writes its settings in a throw-away folder, so the
 # screenshot always shows the model's defaults.
 #   tools/screenshot.sh [window|explain|gap-table|batch-summary] [output.png]
@@ -21,10 +23,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 view=window
 case ${1:-} in
-  window | explain | gap-table | batch-summary | map) view=$1; shift ;;
+  window | explain | gap-table | batch-summary | map | risk-curve) view=$1; shift ;;
 esac
 case $view in
   window) out=${1:-docs/screenshot.png} ;;
+  risk-curve) out=${1:-docs/risk-curve.png} ;;
   *) out=${1:-docs/$view-view.png} ;;
 esac
 bin=${VELMORA_BIN:-build/release/bin/velmora}
@@ -83,6 +86,11 @@ case $view in
     python3 tools/make_mesh_input.py "$work/Households.csv"
     "$bin" map data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
     title='^地図$'
+  risk-curve)
+    tools/make_scenarios.sh "$work/floods" 2000 10 30 100 >/dev/null
+    "$bin" risk-curve data/EGapDis.txt "$work/floods/manifest.csv" "$work/floods/Scenarios.csv" mesh 2 \
+      >"$work/velmora.log" 2>&1 &
+    title='^リスクカーブ$'
     ;;
 esac
 pids+=($!)

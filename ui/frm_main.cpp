@@ -44,6 +44,8 @@
 #include "ui/map_cells.h"
 #include "ui/map_view.h"
 #include "ui/message_box_reporter.h"
+#include "ui/risk_curve_view.h"
+#include "ui/scenario_dialog.h"
 #include "ui/text_box.h"
 #include "ui/view_window.h"
 #include "ui/window_focus.h"
@@ -348,6 +350,10 @@ void frmMain::buildControls() {
 void frmMain::buildMenus() {
   menuFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   menuFile->setObjectName(QStringLiteral("menuFile"));
+  menScenarios = menuFile->addAction(QStringLiteral("シナリオ計算(&S)..."));
+  menScenarios->setObjectName(QStringLiteral("menScenarios"));
+  connect(menScenarios, &QAction::triggered, this, &frmMain::menScenarios_Click);
+  menuFile->addSeparator();
   menuExit = menuFile->addAction(QStringLiteral("終了(&X)"));
   menuExit->setObjectName(QStringLiteral("menuExit"));
   menuSetting = menuBar()->addMenu(QStringLiteral("設定(&T)"));
@@ -372,8 +378,11 @@ void frmMain::buildMenus() {
   menBatchSummary->setObjectName(QStringLiteral("menBatchSummary"));
   menMap = menuView->addAction(QStringLiteral("地図(&M)"));
   menMap->setObjectName(QStringLiteral("menMap"));
-  for (QAction* view : {menExplain, menGapTable, menBatchSummary, menMap}) view->setEnabled(false);
   connect(menMap, &QAction::triggered, this, &frmMain::menMap_Click);
+  menRiskCurve = menuView->addAction(QStringLiteral("リスクカーブ(&R)"));
+  menRiskCurve->setObjectName(QStringLiteral("menRiskCurve"));
+  connect(menRiskCurve, &QAction::triggered, this, &frmMain::menRiskCurve_Click);
+  for (QAction* view : {menExplain, menGapTable, menBatchSummary, menMap, menRiskCurve}) view->setEnabled(false);
   connect(menExplain, &QAction::triggered, this, &frmMain::menExplain_Click);
   connect(menGapTable, &QAction::triggered, this, &frmMain::menGapTable_Click);
   connect(menBatchSummary, &QAction::triggered, this, &frmMain::menBatchSummary_Click);
@@ -556,6 +565,7 @@ void frmMain::setBatchRunning(bool running) {
   cmdSelOutFile->setEnabled(!running);
   menInitValue->setEnabled(!running);
   menKeepColumns->setEnabled(!running);
+  menScenarios->setEnabled(!running);
   prgBatch->setValue(0);
   prgBatch->setFormat(BatchProgressText(0, 0.0));
   prgBatch->setVisible(running);
@@ -774,6 +784,38 @@ void frmMain::menMap_Click() {
   if (mapView_ == nullptr) mapView_ = new MapView(*reporter_, *dialogs_);
   mapView_->showCells(lastMap_);
   ShowViewWindow(*this, *mapView_, QStringLiteral("Map"));
+}
+
+void frmMain::menScenarios_Click() {
+  if (batchRunning_) return;
+  if (scenarioDialog_ == nullptr) {
+    // The window decides the mode, the settings and the table when a run starts.
+    const auto prepare = [this](ScenarioCommand& command) {
+      if (batchRunning_) return false;
+      command.mode = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
+      if (!findGapTable()) return false;
+      command.gapTableFile = gapTableFile_;
+      command.settingTexts = commonSettingTexts();
+      command.decimalSeparator = decimalSeparator().toStdString();
+      return true;
+    };
+    scenarioDialog_ = new ScenarioDialog(dialogs_, ownReporter_ ? nullptr : reporter_, prepare, this);
+    scenarioDialog_->setModal(true);
+    connect(scenarioDialog_, &ScenarioDialog::completed, this, [this] {
+      lastScenarioSummary_ = scenarioDialog_->lastSummary();
+      menRiskCurve->setEnabled(true);
+      if (riskCurveView_ != nullptr && riskCurveView_->isVisible()) riskCurveView_->showSummary(*lastScenarioSummary_);
+    });
+  }
+  scenarioDialog_->show();
+  scenarioDialog_->raise();
+  scenarioDialog_->activateWindow();
+}
+
+void frmMain::menRiskCurve_Click() {
+  if (!lastScenarioSummary_) return;
+  OpenViewWindow(*this, riskCurveView_, QStringLiteral("RiskCurve"),
+                 [this](RiskCurveView& view) { view.showSummary(*lastScenarioSummary_); });
 }
 
 void frmMain::menuExit_Click() { close(); }

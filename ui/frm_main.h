@@ -13,6 +13,7 @@
 #include "core/records.h"
 #include "core/reporter.h"
 #include "batch/summary.h"
+#include "batch/scenarios.h"
 #include "ui/individual_calculation.h"
 #include "ui/file_dialogs.h"
 #include "ui/settings_store.h"
@@ -36,6 +37,8 @@ class ExplainDialog;
 class GapTableDialog;
 class MapView;
 struct MapCells;
+class RiskCurveView;
+class ScenarioDialog;
 class TextBox;
 
 // The batch progress bar's text for `steps` of its 1000 after `seconds`:
@@ -94,6 +97,8 @@ class frmMain : public QMainWindow {
   void menGapTable_Click();
   void menBatchSummary_Click();
   void menMap_Click();
+  void menScenarios_Click();
+  void menRiskCurve_Click();
 
  signals:
   // After every press of 個別計算, whether it succeeded or not.
@@ -150,6 +155,10 @@ class frmMain : public QMainWindow {
   QPointer<BatchSummaryDialog> batchSummaryDialog_;
   std::shared_ptr<const MapCells> lastMap_;
   QPointer<MapView> mapView_;
+  // ファイル → シナリオ計算 and 表示 → リスクカーブ.
+  ScenarioDialog* scenarioDialog_ = nullptr;
+  QPointer<RiskCurveView> riskCurveView_;
+  std::optional<ScenarioSummary> lastScenarioSummary_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
@@ -197,6 +206,8 @@ class frmMain : public QMainWindow {
   QAction* menGapTable = nullptr;
   QAction* menBatchSummary = nullptr;
   QAction* menMap = nullptr;
+  QAction* menScenarios = nullptr;
+  QAction* menRiskCurve = nullptr;
 };
 
 }  // namespace velmora
