@@ -52,6 +52,43 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+FileIdentity IdentifyFile(const fs::path& path) {
+  FileIdentity id;
+  fs::path target = path;
+  for (int hops = 0; hops <= 40; ++hops) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      std::error_code ec;
+      const fs::path link = fs::read_symlink(target, ec);
+      if (ec) return id;
+      target = link.is_absolute() ? link : target.parent_path() / link;
+      continue;
+    }
+    if (::stat(target.c_str(), &st) == 0) {
+      id.known = id.exists = true;
+      id.volume = static_cast<std::uint64_t>(st.st_dev);
+      id.index = static_cast<std::uint64_t>(st.st_ino);
+      return id;
+    }
+    // Not there yet: the folder it would be created in, and its name there.
+    const fs::path name = target.filename();
+    if (errno != ENOENT || name.empty() || name == "." || name == "..") return id;
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return id;
+    id.known = true;
+    id.volume = static_cast<std::uint64_t>(st.st_dev);
+    id.index = static_cast<std::uint64_t>(st.st_ino);
+    id.name = name;
+    return id;
+  }
+  return id;
+}
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.exists == b.exists && a.volume == b.volume && a.index == b.index &&
+         a.name == b.name;
+}
+
 bool FindOutputPlace(const fs::path& output, OutputPlace& place) {
   // Follow symbolic links by hand, so that a link is replaced at its target
   // (and stays a link), a dangling one included.

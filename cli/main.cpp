@@ -14,6 +14,7 @@
 
 #include "batch/batch.h"
 #include "batch/explain_row.h"
+#include "batch/files.h"
 #include "batch/gap_table_search.h"
 #include "batch/platform.h"
 #include "batch/summary.h"
@@ -215,11 +216,6 @@ bool ParseEncoding(std::string text, OutputEncoding& encoding) {
   return true;
 }
 
-// Whether `file` names `other` too (as text, or the same file on disk).
-bool NamesSameFile(const std::filesystem::path& file, const std::filesystem::path& other) {
-  return file.native() == other.native() || platform::SameFile(file, other);
-}
-
 // --explain: one data line through the row check and the model, as a run
 // reads and computes it. 0 when computed, 1 when not (or a check failed).
 int Explain(const std::string& row, const BatchCommand& command, bool json, Reporter& reporter) {
@@ -366,14 +362,26 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   StderrReporter reporter(quiet, &progress);
   if (!tableGiven && !LocateGapTable(platform::ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   if (explain) return Explain(explainRow, command, json, reporter);
-  // The summary must not take the place of a file the run reads or writes.
+  // No file the run writes may take the place of another file of the run,
+  // however it is spelt; checked before anything is computed. A new output
+  // adds its path (and its name for the message) to the list.
   const std::filesystem::path summaryPath = platform::PathFromUtf8(summaryFile);
-  if (!summaryFile.empty() &&
-      (NamesSameFile(summaryPath, command.input) || NamesSameFile(summaryPath, command.output) ||
-       NamesSameFile(summaryPath, command.gapTableFile))) {
-    return UsageError(
-        "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
-        "--summary must name a file other than the input, the output and the gap table");
+  std::vector<batch::RunFile> runFiles = {
+      {command.input, false}, {command.gapTableFile, false}, {command.output, true}};
+  std::vector<std::string> runFileNames = {"入力ファイル", "ギャップ分布表", "出力ファイル"};
+  if (!summaryFile.empty()) {
+    runFiles.push_back({summaryPath, true});
+    runFileNames.push_back("集計ファイル");
+  }
+  if (const auto shared = batch::FindSharedFile(runFiles)) {
+    if (!summaryFile.empty() && shared->second == 3) {
+      return UsageError(
+          "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
+          "--summary must name a file other than the input, the output and the gap table");
+    }
+    // "入力ファイルと出力ファイルが同じです", as the window says it.
+    reporter.error(runFileNames[shared->first] + "と" + runFileNames[shared->second] + "が同じです");
+    return 1;
   }
   CommonSettings settings;
   GapTable table;

@@ -129,6 +129,47 @@ TEST_F(CliTest, FailuresPrintTheirMessageAndExitNonZero) {
   EXPECT_EQ(test::ReadFile(dir.path() / "old.csv"), "old");
 }
 
+// A file the run writes never takes the place of another file of the run,
+// however the two are spelt and whether or not it exists yet: refused before
+// anything is computed, every file left as it was.
+TEST_F(CliTest, RunFilesNamingOneFileAreRefusedBeforeTheRun) {
+  dir.Write("in.csv", test::ReadFile(kData / "households.csv"));
+  dir.Write("table.txt", test::ReadFile(VELMORA_EXAMPLE_GAP_TABLE));
+  const std::string outAbsolute = test::U8(dir.path() / "out.csv");
+#if !defined(_WIN32)
+  fs::create_symlink("out.csv", dir.path() / "link.json");  // leads to an output not written yet
+  fs::create_symlink(".", dir.path() / "here");
+#endif
+  const std::vector<std::string> before = test::FolderEntries(dir.path());
+  struct Case {
+    Args arguments;
+    int status;
+  };
+  const Case cases[] = {
+      {{"--summary", "./out.csv", "in.csv", "out.csv"}, 2},
+      {{"--summary", outAbsolute, "in.csv", "./out.csv"}, 2},
+      {{"--summary", "out.csv", "in.csv", outAbsolute}, 2},
+#if !defined(_WIN32)
+      {{"--summary", "link.json", "in.csv", "out.csv"}, 2},
+      {{"--summary", "here/out.csv", "in.csv", "out.csv"}, 2},
+#endif
+      // The table is read by the run: the result must not replace it.
+      {{"--gap-table", "table.txt", "in.csv", "./table.txt"}, 1},
+  };
+  for (const Case& c : cases) {
+    const Outcome o = Run(c.arguments);
+    EXPECT_EQ(o.status, c.status) << c.arguments[1] << " " << c.arguments.back();
+    if (c.status == 1) {
+      EXPECT_EQ(o.err, test::AsPrinted("ギャップ分布表と出力ファイルが同じです\n"));
+    }
+    EXPECT_EQ(test::FolderEntries(dir.path()), before) << c.arguments[1] << " " << c.arguments.back();
+  }
+  EXPECT_EQ(test::ReadFile(dir.path() / "table.txt"), test::ReadFile(VELMORA_EXAMPLE_GAP_TABLE));
+  // Two names of one folder that does not hold the files yet do not matter.
+  const Outcome apart = Run({"--summary", "out.json", "in.csv", "./out.csv"});
+  EXPECT_EQ(apart.status, 0) << apart.err;
+}
+
 TEST_F(CliTest, SettingsAndGapTableReachTheModel) {
   const Outcome a = Run({"--without-risk-premium", "--insurance-rate", "0.2", Data("households.csv"), "a.csv"});
   EXPECT_EQ(a.status, 0);
