@@ -47,6 +47,59 @@ bool IsAscii(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Whether the bytes are UTF-8: well-formed sequences only, no overlong
+// forms, no surrogates, nothing past U+10FFFF.
+bool IsUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = p + bytes.size();
+  while (p != end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t more = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      if (c == 0xE0) low = 0xA0;
+      if (c == 0xED) high = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) <= more || p[1] < low || p[1] > high) return false;
+    for (std::size_t i = 2; i <= more; ++i) {
+      if (p[i] < 0x80 || p[i] > 0xBF) return false;
+    }
+    p += more + 1;
+  }
+  return true;
+}
+
+// What a scan finds in an input's bytes (batch::Chunk::found).
+enum Found : unsigned { kFoundNonAscii = 1, kFoundNotUtf8 = 2 };
+
+unsigned FoundIn(std::string_view bytes) {
+  if (IsAscii(bytes)) return 0;
+  return kFoundNonAscii | (IsUtf8(bytes) ? 0u : unsigned{kFoundNotUtf8});
+}
+
+// UTF-8 without the mark: something outside ASCII, and all of it UTF-8.
+bool FoundUtf8(unsigned found) { return found == kFoundNonAscii; }
+
+// The refusal of a byte outside ASCII that would be echoed into a result of
+// another code page than the input's.
+std::string MixedMessage(std::uint64_t line, bool inputUtf8) {
+  return std::to_string(line) +
+         (inputUtf8 ? msg::kLineEncodingMixedUtf8Input : msg::kLineEncodingMixedCp932Input);
+}
+
 // The part of a line (or of the header) that the result echoes: up to the
 // end of its eighth field. The rest, from the eighth comma on, is the line's
 // own fields from the ninth on.
@@ -102,6 +155,28 @@ void CheckChunk(batch::Chunk& chunk, std::size_t minimum, bool wholeLine) {
     return chunk.firstBadLine == batch::kNoLine;
   });
   chunk.lines = lines;
+}
+
+// The check's work when the input's code page is to be found (no byte order
+// mark, and kept columns or a chosen code page): the first line short of
+// fields stops the check; the first line whose echo (or whole line when
+// `wholeLine`) holds a byte outside ASCII is only noted, since whether it
+// may be written is known at the end of the file.
+void ScanChunk(batch::Chunk& chunk, std::size_t minimum, bool wholeLine) {
+  std::uint64_t lines = 0;
+  ForEachLine(chunk, [&](std::string_view line) {
+    if (CountFields(line, minimum) < minimum) {
+      chunk.firstBadLine = lines;
+      chunk.badReason = kTooFewFields;
+    } else if (chunk.firstForeignLine == batch::kNoLine &&
+               !IsAscii(wholeLine ? line : line.substr(0, EchoSize(line)))) {
+      chunk.firstForeignLine = lines;
+    }
+    ++lines;
+    return chunk.firstBadLine == batch::kNoLine;
+  });
+  chunk.lines = lines;
+  chunk.found = FoundIn(std::string_view(chunk.text.data(), chunk.text.size()));
 }
 
 // What a run does beyond the twelve columns; none of it in the usual run.
@@ -257,7 +332,8 @@ std::filesystem::path Absolute(const std::filesystem::path& path) {
 }  // namespace
 
 bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                     Reporter& reporter, BatchProgress* progress, const BatchOptions& options) {
+                     Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
+  if (inputIsUtf8 != nullptr) *inputIsUtf8 = false;
   if (input.empty()) {
     reporter.error(msg::kSelectInputFile);
     return false;
@@ -296,26 +372,33 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
       return false;
   }
   // Echoed bytes are never converted: in another code page than the input's
-  // only ASCII may be echoed, or the result would mix two code pages.
-  const bool inputUtf8 = reader.StartsWithByteOrderMark();
-  const bool asciiOnly = WritesUtf8(options.encoding, inputUtf8) != inputUtf8;
-  if (asciiOnly && options.keepColumns) {
-    const std::string_view titles(header.data(), header.size());
-    if (!IsAscii(titles.substr(EchoSize(titles)))) {
-      reporter.error(std::string("1") + msg::kLineEncodingMixed);
-      return false;
-    }
+  // only ASCII may be echoed, or the result would mix two code pages. An
+  // input without the mark is UTF-8 when all its bytes outside ASCII are;
+  // that is known at its end, and matters only to kept columns or a chosen
+  // code page.
+  const bool mark = reader.StartsWithByteOrderMark();
+  const bool scan = !mark && (options.keepColumns || options.encoding != OutputEncoding::FromInput);
+  const std::string_view titles(header.data(), header.size());
+  const std::string_view keptTitles = options.keepColumns ? titles.substr(EchoSize(titles)) : std::string_view();
+  const bool asciiOnly = !scan && WritesUtf8(options.encoding, mark) != mark;
+  if (asciiOnly && !IsAscii(keptTitles)) {
+    reporter.error(MixedMessage(1, mark));
+    return false;
   }
   const std::size_t minimum = MinimumFields(mode);
   const bool wholeLine = options.keepColumns;
   std::uint64_t linesBefore = 0;  // data lines delivered so far, in order
   std::uint64_t badLine = 0;      // line number in the file, the header being 1
   int badReason = kTooFewFields;
+  std::uint64_t foreignLine = IsAscii(keptTitles) ? 0 : 1;  // the first line a scan noted, 0 for none
+  unsigned found = FoundIn(titles);
   std::function<void(batch::Chunk&)> work = [minimum](batch::Chunk& chunk) {
     CheckChunk<false>(chunk, minimum, false);
   };
   if (asciiOnly) {
     work = [minimum, wholeLine](batch::Chunk& chunk) { CheckChunk<true>(chunk, minimum, wholeLine); };
+  } else if (scan) {
+    work = [minimum, wholeLine](batch::Chunk& chunk) { ScanChunk(chunk, minimum, wholeLine); };
   }
   const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
     if (chunk.firstBadLine != batch::kNoLine) {
@@ -323,17 +406,29 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
       badReason = chunk.badReason;
       return false;
     }
+    if (foreignLine == 0 && chunk.firstForeignLine != batch::kNoLine) {
+      foreignLine = linesBefore + chunk.firstForeignLine + 2;
+    }
+    found |= chunk.found;
     linesBefore += chunk.lines;
     return true;
   };
   switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress)) {
     case batch::PipelineEnd::Completed:
+      if (scan) {
+        const bool inputUtf8 = FoundUtf8(found);
+        if (WritesUtf8(options.encoding, inputUtf8) != inputUtf8 && foreignLine != 0) {
+          reporter.error(MixedMessage(foreignLine, inputUtf8));
+          return false;
+        }
+        if (inputIsUtf8 != nullptr) *inputIsUtf8 = inputUtf8;
+      }
       break;
     case batch::PipelineEnd::Cancelled:
       return false;
     case batch::PipelineEnd::Stopped:
-      reporter.error(std::to_string(badLine) +
-                     (badReason == kNotAscii ? msg::kLineEncodingMixed : msg::kLineFormatInvalid));
+      reporter.error(badReason == kNotAscii ? MixedMessage(badLine, mark)
+                                            : std::to_string(badLine) + msg::kLineFormatInvalid);
       return false;
     case batch::PipelineEnd::LineTooLong:  // far longer than any household: not this file's format
       reporter.error(std::to_string(linesBefore + 2) + msg::kLineFormatInvalid);
@@ -380,6 +475,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   std::uint64_t consumed = 0;
   std::uint64_t linesBefore = 0;
   std::uint64_t mixedLine = 0;  // a line the code page refuses, the header being 1
+  bool mixedInputUtf8 = false;
   {
     batch::InputFile file;
     if (!file.Open(input)) {
@@ -400,8 +496,10 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;
     }
-    const bool inputUtf8 = reader.StartsWithByteOrderMark();
+    const bool inputUtf8 = reader.StartsWithByteOrderMark() ||
+                           (options.inputIsUtf8 && (options.keepColumns || options.encoding != OutputEncoding::FromInput));
     utf8 = WritesUtf8(options.encoding, inputUtf8);
+    mixedInputUtf8 = inputUtf8;
     RunExtras lineExtras = extras;
     lineExtras.asciiOnly = utf8 != inputUtf8;
     std::string head = utf8 ? std::string("\xEF\xBB\xBF") + msg::kResultHeader : std::string(msg::kResultHeaderCp932);
@@ -452,7 +550,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       return BatchOutcome::Cancelled;
     case batch::PipelineEnd::Stopped:
       if (mixedLine != 0) {
-        reporter.error(std::to_string(mixedLine) + msg::kLineEncodingMixed);
+        reporter.error(MixedMessage(mixedLine, mixedInputUtf8));
       } else {
         reporter.error(msg::kOutputUnwritable);
       }
@@ -512,12 +610,14 @@ BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settin
   if (!CheckCommonSettings(command.settingTexts, command.mode, settings, reporter, command.decimalSeparator)) {
     return BatchOutcome::Failed;
   }
-  if (!CheckBatchFiles(command.input, command.output, command.mode, reporter, progress, command.options)) {
+  BatchOptions options = command.options;
+  if (!CheckBatchFiles(command.input, command.output, command.mode, reporter, progress, options,
+                       &options.inputIsUtf8)) {
     return progress != nullptr && progress->cancelled() ? BatchOutcome::Cancelled : BatchOutcome::Failed;
   }
   BatchSummary run;
   const BatchOutcome outcome = RunBatch(command.input, command.output, command.mode, settings, table, reporter,
-                                        progress, command.options, summary != nullptr ? &run : nullptr);
+                                        progress, options, summary != nullptr ? &run : nullptr);
   if (outcome != BatchOutcome::Completed) return outcome;
   if (summary != nullptr) {
     run.version = kVersion;
@@ -528,7 +628,12 @@ BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settin
     run.gapTableSha256 = tableDigest.value_or("");
     *summary = std::move(run);
   }
-  reporter.info(msg::kBatchCompleted);
+  // Kept columns of a UTF-8 input without the mark made the result UTF-8.
+  if (options.inputIsUtf8 && options.keepColumns && options.encoding == OutputEncoding::FromInput) {
+    reporter.info(std::string(msg::kBatchCompleted) + "\n" + msg::kWrittenAsUtf8);
+  } else {
+    reporter.info(msg::kBatchCompleted);
+  }
   return outcome;
 }
 

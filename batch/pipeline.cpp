@@ -246,6 +246,8 @@ void Pipeline::Work(bool callingThread) {
     chunk->block.clear();
     chunk->lines = 0;
     chunk->firstBadLine = kNoLine;
+    chunk->firstForeignLine = kNoLine;
+    chunk->found = 0;
     try {
       work_(*chunk);
     } catch (...) {

@@ -68,6 +68,8 @@ struct Chunk {
   std::uint64_t lines = 0;
   std::uint64_t firstBadLine = kNoLine;  // index within the chunk
   int badReason = 0;                     // what the work found wrong with it
+  std::uint64_t firstForeignLine = kNoLine;  // index within the chunk: the first of note that stops nothing
+  unsigned found = 0;                        // what the work found in the chunk's bytes (its own flags)
 };
 
 // Cuts the input into a header and chunks. Used by one thread at a time.

@@ -287,6 +287,24 @@ TEST_F(CliTestWorkflow, OutputEncodingAndKeptColumnsFromTheCommandLine) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(test::ReadFile(out), "\xEF\xBB\xBF" + std::string(msg::kResultHeader) + ",mesh\r\n" + kDefault +
                                      ",0.3940527,1.342743,0.6642039,0.0002392535,5339-01\r\n");
+  // UTF-8 without the mark (as many editors save it): kept columns give a
+  // UTF-8 result with the mark and say so; either option spelt out agrees.
+  const std::string ward = "\xE6\x96\xB0\xE5\xAE\xBF";  // 新宿 in UTF-8
+  dir.Write("in.csv", "a,b,c,d,e,f,g,h,\xE5\x8C\xBA\r\n" + kDefault + "," + ward + "\r\n");
+  const std::string utf8Result = "\xEF\xBB\xBF" + std::string(msg::kResultHeader) + ",\xE5\x8C\xBA\r\n" + kDefault +
+                                 ",0.3940527,1.342743,0.6642039,0.0002392535," + ward + "\r\n";
+  const test::RunResult kept = Run({"--keep-columns", in.string(), out.string()});
+  ASSERT_EQ(kept.exitCode, 0) << kept.err;
+  EXPECT_EQ(test::ReadFile(out), utf8Result);
+  EXPECT_EQ(kept.err, std::string(msg::kBatchCompleted) + "\n" + msg::kWrittenAsUtf8 + "\n");
+  const test::RunResult chosen = Run({"--output-encoding", "utf-8", "--keep-columns", in.string(), out.string()});
+  ASSERT_EQ(chosen.exitCode, 0) << chosen.err;
+  EXPECT_EQ(test::ReadFile(out), utf8Result);
+  EXPECT_EQ(chosen.err, std::string(msg::kBatchCompleted) + "\n");
+  const test::RunResult refused = Run({"--output-encoding", "cp932", "--keep-columns", in.string(), out.string()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "1" + std::string(msg::kLineEncodingMixedUtf8Input) + "\n");
+  EXPECT_EQ(test::ReadFile(out), utf8Result);
 }
 
 // A run started on a pseudo-terminal, stopped (SIGSTOP) once it has opened
