@@ -4,9 +4,11 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -323,6 +325,19 @@ void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings
   chunk.lines = lines;
 }
 
+// What the check or the run reports when something under it threw.
+std::string FailureMessage(const std::exception_ptr& error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    return msg::kOutOfMemory;
+  } catch (const std::exception& e) {
+    return std::string(msg::kRunFailed) + e.what();
+  } catch (...) {
+  }
+  return std::string(msg::kRunFailed) + "?";
+}
+
 std::filesystem::path Absolute(const std::filesystem::path& path) {
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(path, ec);
@@ -331,9 +346,10 @@ std::filesystem::path Absolute(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                     Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
-  if (inputIsUtf8 != nullptr) *inputIsUtf8 = false;
+namespace {
+
+bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
   if (input.empty()) {
     reporter.error(msg::kSelectInputFile);
     return false;
@@ -413,7 +429,8 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
     linesBefore += chunk.lines;
     return true;
   };
-  switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress)) {
+  std::exception_ptr error;
+  switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error)) {
     case batch::PipelineEnd::Completed:
       if (scan) {
         const bool inputUtf8 = FoundUtf8(found);
@@ -434,16 +451,18 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
       reporter.error(std::to_string(linesBefore + 2) + msg::kLineFormatInvalid);
       return false;
     case batch::PipelineEnd::ReadFailed:
-    case batch::PipelineEnd::Failed:
       reporter.error(msg::kInputUnreadable);
+      return false;
+    case batch::PipelineEnd::Failed:
+      reporter.error(FailureMessage(error));
       return false;
   }
   return BatchPassEnded(progress, reader.consumed());
 }
 
-BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                      const CommonSettings& settings, const GapTable& table, Reporter& reporter,
-                      BatchProgress* progress, const BatchOptions& options, BatchSummary* summary) {
+BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                 const CommonSettings& settings, const GapTable& table, Reporter& reporter, BatchProgress* progress,
+                 const BatchOptions& options, BatchSummary* summary) {
   // Checked again here: the result replaces the output only at the end, but it
   // must never replace the input.
   if (input.native() == output.native() || platform::SameFile(input, output)) {
@@ -472,6 +491,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   std::mutex figuresMutex;
   bool utf8 = false;
   batch::PipelineEnd end = batch::PipelineEnd::Completed;
+  std::exception_ptr error;
   std::uint64_t consumed = 0;
   std::uint64_t linesBefore = 0;
   std::uint64_t mixedLine = 0;  // a line the code page refuses, the header being 1
@@ -539,7 +559,7 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       return write(chunk.block.data(), chunk.block.size());
     };
     if (headerRead == batch::ChunkReader::Status::Chunk) {
-      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress);
+      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error);
     }
     consumed = reader.consumed();
   }  // the input is closed before the result is put in place
@@ -557,8 +577,10 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       return BatchOutcome::Failed;
     case batch::PipelineEnd::LineTooLong:
     case batch::PipelineEnd::ReadFailed:
-    case batch::PipelineEnd::Failed:
       reporter.error(msg::kInputUnreadable);
+      return BatchOutcome::Failed;
+    case batch::PipelineEnd::Failed:
+      reporter.error(FailureMessage(error));
       return BatchOutcome::Failed;
   }
   if (!result.Finish()) {
@@ -599,6 +621,33 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
     }
   }
   return BatchOutcome::Completed;
+}
+
+}  // namespace
+
+// Whatever throws under the check or the run (memory, the digest, a hook)
+// ends it with its own message; the files are closed and the temporary file
+// removed on the way out.
+bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                     Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
+  if (inputIsUtf8 != nullptr) *inputIsUtf8 = false;
+  try {
+    return CheckFiles(input, output, mode, reporter, progress, options, inputIsUtf8);
+  } catch (...) {
+    reporter.error(FailureMessage(std::current_exception()));
+    return false;
+  }
+}
+
+BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                      const CommonSettings& settings, const GapTable& table, Reporter& reporter,
+                      BatchProgress* progress, const BatchOptions& options, BatchSummary* summary) {
+  try {
+    return Run(input, output, mode, settings, table, reporter, progress, options, summary);
+  } catch (...) {
+    reporter.error(FailureMessage(std::current_exception()));
+    return BatchOutcome::Failed;
+  }
 }
 
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,

@@ -39,6 +39,10 @@ inline constexpr const char* kRowAssetSumZero = "「家庭用品額」＋「家�
 inline constexpr const char* kRowLiquiditySumZero = "「世帯金融資産残高」＋「世帯年収」が0です";
 inline constexpr const char* kModelFailed = "モデルで計算できません：";
 inline constexpr const char* kStepNotFinite = "が有限の値になりません";
+// Our own: the check or the run could not go on for a reason of its own
+// (not the files'): memory, or a failure named after the colon.
+inline constexpr const char* kOutOfMemory = "メモリが足りないため、処理を中止しました";
+inline constexpr const char* kRunFailed = "予期しないエラーのため、処理を中止しました：";
 // Our own: the summary of a completed run could not be written.
 inline constexpr const char* kSummaryUnwritable = "集計ファイルに書き込みができません";
 

@@ -200,8 +200,12 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
 }
 
 PipelineEnd RunPipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress) {
-  return Pipeline(reader, threads, work, deliver, progress).Run();
+                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
+                        std::exception_ptr* error) {
+  Pipeline pipeline(reader, threads, work, deliver, progress);
+  const PipelineEnd end = pipeline.Run();
+  if (error != nullptr) *error = pipeline.error();
+  return end;
 }
 
 Pipeline::Pipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
@@ -224,11 +228,17 @@ PipelineEnd Pipeline::Run() {
   std::optional<std::stop_callback<decltype(cancel)>> onCancel;
   if (progress_ != nullptr) onCancel.emplace(progress_->stopToken(), cancel);
   {
+    // Room for every helper before the first starts: growing the list later
+    // could fail with helpers already running.
     std::vector<std::jthread> helpers;
-    for (unsigned i = 1; i < threads_; ++i) {
+    try {
+      helpers.reserve(threads_ - 1);
+    } catch (const std::bad_alloc&) {
+    }
+    for (unsigned i = 1; i < threads_ && helpers.size() < helpers.capacity(); ++i) {
       try {
         helpers.emplace_back([this] { Work(false); });
-      } catch (const std::system_error&) {
+      } catch (const std::exception&) {
         break;  // the system gives no more threads: the ones there do the work
       }
     }
@@ -251,10 +261,17 @@ void Pipeline::Work(bool callingThread) {
     try {
       work_(*chunk);
     } catch (...) {
-      Stop(PipelineEnd::Failed);
+      Fail(std::current_exception());
     }
     Complete(chunk);
-    if (callingThread && progress_ != nullptr && !progress_->Ask()) return;  // the stop callback tells the others
+    if (callingThread && progress_ != nullptr) {
+      try {
+        if (!progress_->Ask()) return;  // the stop callback tells the others
+      } catch (...) {
+        Fail(std::current_exception());
+        return;
+      }
+    }
   }
 }
 
@@ -269,6 +286,7 @@ Chunk* Pipeline::Acquire() {
   }
   // Reading needs no lock but the reader's: others deliver meanwhile.
   ChunkReader::Status status = ChunkReader::Status::End;
+  std::exception_ptr error;
   {
     std::lock_guard lock(readMutex_);
     if (inputDone_) {
@@ -277,6 +295,8 @@ Chunk* Pipeline::Acquire() {
       try {
         status = reader_.Next(*chunk);
       } catch (...) {
+        // Not the file: something under the reading (the digest) failed.
+        error = std::current_exception();
         status = ChunkReader::Status::ReadFailed;
       }
       if (status == ChunkReader::Status::Chunk) {
@@ -289,6 +309,7 @@ Chunk* Pipeline::Acquire() {
     }
   }
   if (status == ChunkReader::Status::Chunk) return chunk;
+  if (error) Fail(error);
   std::lock_guard lock(mutex_);
   free_.push_back(chunk);
   inputEnded_ = true;
@@ -317,6 +338,7 @@ void Pipeline::Complete(Chunk* chunk) {
       try {
         goOn = deliver_(*next);
       } catch (...) {
+        Fail(std::current_exception());
         goOn = false;
       }
       if (progress_ != nullptr) progress_->lines_.fetch_add(next->lines, std::memory_order_relaxed);
@@ -336,6 +358,14 @@ void Pipeline::Complete(Chunk* chunk) {
     }
   }
   delivering_ = false;
+}
+
+void Pipeline::Fail(std::exception_ptr error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!error_) error_ = std::move(error);
+  }
+  Stop(PipelineEnd::Failed);
 }
 
 void Pipeline::Stop(PipelineEnd why) {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -118,7 +119,7 @@ enum class PipelineEnd {
   Cancelled,    // the progress hook answered false, or cancel() was called
   ReadFailed,   // after every line before the failure was delivered
   LineTooLong,  // likewise
-  Failed,       // the work could not be done (memory)
+  Failed,       // the work, the delivery or the reading threw: see `error`
 };
 
 // Runs the whole input after the header through `work` and `deliver`.
@@ -126,21 +127,27 @@ enum class PipelineEnd {
 // several chunks at once; `deliver` gets the chunks one at a time in input
 // order, on any of them, and answers false to stop. At most two chunks per
 // thread are in memory. The hook of `progress` (may be null) is called on the
-// calling thread only; its counts move as chunks are delivered.
+// calling thread only; its counts move as chunks are delivered. Whatever
+// throws (the work, the delivery, the reader, the hook) ends the pass as
+// Failed, and `error` (may be null) gets the first exception.
 PipelineEnd RunPipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress);
+                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
+                        std::exception_ptr* error = nullptr);
 
 class Pipeline {
  public:
   Pipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
            const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress);
   PipelineEnd Run();
+  // The first exception of a Failed pass.
+  std::exception_ptr error() const { return error_; }
 
  private:
   void Work(bool callingThread);
   Chunk* Acquire();
   void Complete(Chunk* chunk);
   void Stop(PipelineEnd why);  // the first reason wins
+  void Fail(std::exception_ptr error);  // Stop(Failed), keeping the first exception
 
   ChunkReader& reader_;
   const unsigned threads_;
@@ -165,6 +172,7 @@ class Pipeline {
   PipelineEnd inputEnd_ = PipelineEnd::Completed;
   bool stopped_ = false;
   PipelineEnd stopReason_ = PipelineEnd::Completed;
+  std::exception_ptr error_;
 };
 
 }  // namespace velmora::batch

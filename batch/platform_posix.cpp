@@ -147,7 +147,18 @@ bool FlushToDisk(File file) { return ::fsync(Fd(file)) == 0 || errno == EINVAL; 
 
 bool Close(File file) { return ::close(Fd(file)) == 0; }
 
-bool Replace(const fs::path& from, const fs::path& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool Replace(const fs::path& from, const fs::path& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  // The new name on disk too, as the Windows commit writes through: a crash
+  // soon after must not bring the earlier output back.
+  const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
 
 void Remove(const fs::path& path) { ::unlink(path.c_str()); }
 
