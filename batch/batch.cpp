@@ -430,7 +430,8 @@ bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path&
     return true;
   };
   std::exception_ptr error;
-  switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error)) {
+  switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error,
+                                   options.bytesInFlight)) {
     case batch::PipelineEnd::Completed:
       if (scan) {
         const bool inputUtf8 = FoundUtf8(found);
@@ -559,7 +560,8 @@ BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path
       return write(chunk.block.data(), chunk.block.size());
     };
     if (headerRead == batch::ChunkReader::Status::Chunk) {
-      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error);
+      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error,
+                                   options.bytesInFlight);
     }
     consumed = reader.consumed();
   }  // the input is closed before the result is put in place

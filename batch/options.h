@@ -17,6 +17,10 @@ struct BatchOptions {
   // Input bytes per chunk of whole lines (a longer line makes its chunk
   // longer). Memory holds a few chunks per thread; tests use tiny ones.
   std::size_t chunkBytes = std::size_t{256} << 10;
+  // Input bytes in memory at once, in chunks read and not yet written: no
+  // chunk is read while this many are; so at most this plus one longest line
+  // (and their results), however long the lines and however many threads.
+  std::size_t bytesInFlight = std::size_t{64} << 20;
   // Each result line ends with the input line's own fields from the ninth on,
   // byte for byte, and the header with the input header's titles from the
   // ninth on (the header is then read, up to the longest line allowed).

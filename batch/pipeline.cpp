@@ -201,16 +201,22 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
 
 PipelineEnd RunPipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
                         const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
-                        std::exception_ptr* error) {
-  Pipeline pipeline(reader, threads, work, deliver, progress);
+                        std::exception_ptr* error, std::size_t bytesInFlight) {
+  Pipeline pipeline(reader, threads, work, deliver, progress, bytesInFlight);
   const PipelineEnd end = pipeline.Run();
   if (error != nullptr) *error = pipeline.error();
   return end;
 }
 
 Pipeline::Pipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-                   const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress)
-    : reader_(reader), threads_(std::max(threads, 1u)), work_(work), deliver_(deliver), progress_(progress) {
+                   const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
+                   std::size_t bytesInFlight)
+    : reader_(reader),
+      threads_(std::max(threads, 1u)),
+      work_(work),
+      deliver_(deliver),
+      progress_(progress),
+      bytesInFlight_(bytesInFlight) {
   // Two chunks per thread: one being worked on, one done and waiting for an
   // earlier one, so that no thread waits for long. One thread needs one.
   const std::size_t count = threads_ == 1 ? 1 : 2 * std::size_t{threads_};
@@ -289,6 +295,17 @@ Chunk* Pipeline::Acquire() {
   std::exception_ptr error;
   {
     std::lock_guard lock(readMutex_);
+    if (!inputDone_) {
+      // The bound on memory: while the chunks in flight hold the budget, the
+      // next is read only once some are delivered (the earliest is always
+      // being worked on or delivered, so this cannot wait for ever).
+      std::unique_lock lock(mutex_);
+      chunkFreed_.wait(lock, stop_.get_token(), [this] { return textInFlight_ < bytesInFlight_ || textInFlight_ == 0; });
+      if (stop_.stop_requested()) {
+        free_.push_back(chunk);
+        return nullptr;
+      }
+    }
     if (inputDone_) {
       status = inputStatus_;  // whoever comes later learns how the input ended
     } else {
@@ -300,6 +317,10 @@ Chunk* Pipeline::Acquire() {
         status = ChunkReader::Status::ReadFailed;
       }
       if (status == ChunkReader::Status::Chunk) {
+        {
+          std::lock_guard lock(mutex_);
+          textInFlight_ += chunk->text.size();
+        }
         chunk->sequence = nextSequence_++;
         if (progress_ != nullptr) progress_->bytesRead_.store(reader_.consumed(), std::memory_order_relaxed);
       } else {
@@ -344,13 +365,16 @@ void Pipeline::Complete(Chunk* chunk) {
       if (progress_ != nullptr) progress_->lines_.fetch_add(next->lines, std::memory_order_relaxed);
     }
     // A chunk grown for a long line gives its memory back.
+    const std::size_t text = next->text.size();
     const std::size_t usual = reader_.chunkBytes();
     if (next->text.capacity() > 4 * usual) next->text.Release();
     if (next->block.capacity() > 8 * usual + 8192) next->block.Release();
     lock.lock();
     ++nextDelivery_;
+    textInFlight_ -= text;
     free_.push_back(next);
-    chunkFreed_.notify_one();
+    // Threads wait for a free chunk, and the reader for the budget.
+    chunkFreed_.notify_all();
     if (!goOn && !stopped_) {
       stopped_ = true;
       stopReason_ = PipelineEnd::Stopped;

@@ -126,18 +126,20 @@ enum class PipelineEnd {
 // `work` runs on any of `threads` threads (the calling one included), on
 // several chunks at once; `deliver` gets the chunks one at a time in input
 // order, on any of them, and answers false to stop. At most two chunks per
-// thread are in memory. The hook of `progress` (may be null) is called on the
+// thread are in memory, and no chunk is read while the chunks read and not
+// yet delivered hold `bytesInFlight` bytes: at most that plus one longest
+// line. The hook of `progress` (may be null) is called on the
 // calling thread only; its counts move as chunks are delivered. Whatever
 // throws (the work, the delivery, the reader, the hook) ends the pass as
 // Failed, and `error` (may be null) gets the first exception.
 PipelineEnd RunPipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
                         const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
-                        std::exception_ptr* error = nullptr);
+                        std::exception_ptr* error = nullptr, std::size_t bytesInFlight = BatchOptions{}.bytesInFlight);
 
 class Pipeline {
  public:
   Pipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-           const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress);
+           const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress, std::size_t bytesInFlight);
   PipelineEnd Run();
   // The first exception of a Failed pass.
   std::exception_ptr error() const { return error_; }
@@ -154,6 +156,7 @@ class Pipeline {
   const std::function<void(Chunk&)>& work_;
   const std::function<bool(const Chunk&)>& deliver_;
   BatchProgress* const progress_;
+  const std::size_t bytesInFlight_;
 
   std::mutex readMutex_;  // the reader and the sequence numbers
   std::uint64_t nextSequence_ = 0;
@@ -167,6 +170,7 @@ class Pipeline {
   std::vector<Chunk*> free_;
   std::vector<Chunk*> done_;  // by sequence modulo the number of chunks
   std::uint64_t nextDelivery_ = 0;
+  std::size_t textInFlight_ = 0;  // input bytes of the chunks read and not yet delivered
   bool delivering_ = false;
   bool inputEnded_ = false;
   PipelineEnd inputEnd_ = PipelineEnd::Completed;

@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <filesystem>
@@ -892,6 +894,36 @@ TEST_P(BatchThreads, NothingIsDeliveredAfterAStopAndAFailureKeepsItsCause) {
   EXPECT_EQ(MessagesOf(r), One(std::string(msg::kRunFailed) + "hook"));
   EXPECT_EQ(test::ReadFile(out), "old");
   EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
+}
+
+// Long lines on many threads: the chunks in memory at once hold at most the
+// budget plus one longest line, not a chunk of a long line per thread.
+TEST_P(BatchThreads, BytesInFlightAreBoundedNotChunks) {
+  constexpr std::size_t kLine = 64 << 10, kBudget = 32 << 10;
+  std::string text = "h\n";
+  for (int i = 0; i < 40; ++i) text += std::string(kLine - 1, static_cast<char>('a' + i % 26)) + "\n";
+  const fs::path in = dir.Write("in.csv", text);
+  batch::InputFile file;
+  ASSERT_TRUE(file.Open(in));
+  batch::ChunkReader reader(file, 1024, LineReader::kMaxLine);
+  ASSERT_EQ(reader.SkipHeader(), batch::ChunkReader::Status::Chunk);
+  std::atomic<std::size_t> held{0}, most{0};
+  std::atomic<std::size_t> bytes{0};
+  const std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
+    const std::size_t now = held += chunk.text.size();
+    for (std::size_t seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));  // time for the others to pile up
+    held -= chunk.text.size();
+  };
+  const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
+    bytes += chunk.text.size();
+    return true;
+  };
+  EXPECT_EQ(batch::RunPipeline(reader, GetParam(), work, deliver, nullptr, nullptr, kBudget),
+            batch::PipelineEnd::Completed);
+  EXPECT_EQ(bytes, 40 * kLine);
+  EXPECT_LE(most, kBudget + kLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(OneTwoSeven, BatchThreads, ::testing::Values(1u, 2u, 7u),
