@@ -32,6 +32,8 @@ namespace {
 using batch::kEchoFields;
 using batch::SplitEight;
 
+static_assert(LineReader::kMaxLine == std::size_t{128} << 20, "the limit msg::kLineTooLong names");
+
 std::size_t MinimumFields(Mode mode) { return mode == Mode::WithRiskPremium ? 8 : 7; }
 
 // Fields of a line, counting only up to `enough`: commas plus one, and 0 for
@@ -448,8 +450,8 @@ bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path&
       reporter.error(badReason == kNotAscii ? MixedMessage(badLine, mark)
                                             : std::to_string(badLine) + msg::kLineFormatInvalid);
       return false;
-    case batch::PipelineEnd::LineTooLong:  // far longer than any household: not this file's format
-      reporter.error(std::to_string(linesBefore + 2) + msg::kLineFormatInvalid);
+    case batch::PipelineEnd::LineTooLong:  // far longer than any household
+      reporter.error(std::to_string(linesBefore + 2) + msg::kLineTooLong);
       return false;
     case batch::PipelineEnd::ReadFailed:
       reporter.error(msg::kInputUnreadable);
@@ -577,7 +579,9 @@ BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path
         reporter.error(msg::kOutputUnwritable);
       }
       return BatchOutcome::Failed;
-    case batch::PipelineEnd::LineTooLong:
+    case batch::PipelineEnd::LineTooLong:  // the input has changed since its check
+      reporter.error(std::to_string(linesBefore + 2) + msg::kLineTooLong);
+      return BatchOutcome::Failed;
     case batch::PipelineEnd::ReadFailed:
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;

@@ -26,6 +26,9 @@ inline constexpr const char* kLineEncodingMixedCp932Input =
 // Our own, after the completion message: the kept columns decided the code page.
 inline constexpr const char* kWrittenAsUtf8 =
     "入力がBOMなしのUTF-8のため、結果はBOM付きのUTF-8で書き出しました";
+// Our own, after a line number: a line past the limit of one line, far
+// longer than any household's (LineReader::kMaxLine).
+inline constexpr const char* kLineTooLong = "行目：1行が長すぎます（1行は128 MiBまでです）";
 // Our own, after "1": a header kept for its titles must fit in memory.
 inline constexpr const char* kHeaderTooLong = "行目：見出し行が長すぎるため、9列目以降の見出しを結果に残せません";
 // Our own, for one household explained: why it was not computed.

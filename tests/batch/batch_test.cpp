@@ -366,7 +366,7 @@ TEST_F(BatchTest, HugeHeaderIsSkippedHugeDataLineFailsTheCheck) {
   fs::resize_file(hugeLine, LineReader::kMaxLine + (1 << 20));
   RecordingReporter r2;
   EXPECT_FALSE(CheckBatchFiles(hugeLine, out, Mode::WithRiskPremium, r2));
-  EXPECT_EQ(MessagesOf(r2), One(LineMessage(3)));
+  EXPECT_EQ(MessagesOf(r2), One("3" + std::string(msg::kLineTooLong)));
 }
 
 TEST_F(BatchTest, ExistingOutputIsReplacedWholeWithItsPermissions) {
@@ -714,7 +714,7 @@ TEST_P(BatchThreads, CheckReportsTheFirstShortLineInInputOrder) {
   fs::resize_file(huge, LineReader::kMaxLine + (3 << 20));
   RecordingReporter r;
   EXPECT_FALSE(CheckBatchFiles(huge, out, Mode::WithRiskPremium, r, nullptr, Options(4096)));
-  EXPECT_EQ(MessagesOf(r), One(LineMessage(3002)));
+  EXPECT_EQ(MessagesOf(r), One("3002" + std::string(msg::kLineTooLong)));
 }
 
 // Records every call of the hook, and cancels at the first call that
