@@ -622,7 +622,7 @@ BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path
       if (totals.count > 0) {
         column.min = totals.min;
         column.max = totals.max;
-        column.mean = column.sum / static_cast<double>(totals.count);
+        column.mean = totals.sum.Mean(totals.count);
       }
     }
   }
