@@ -21,6 +21,10 @@ inline constexpr File kNoFile = -1;
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
 
+// CP932 bytes as UTF-8 (iconv; MultiByteToWideChar); a byte that is not
+// CP932 becomes U+FFFD.
+std::string Utf8FromCp932(std::string_view cp932);
+
 // --- Input --------------------------------------------------------------
 
 // Opens a regular file (not a folder, pipe or device: the batch reads its

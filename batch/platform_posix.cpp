@@ -1,5 +1,6 @@
 // The batch's system calls on Linux and other POSIX systems.
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,32 @@ int Fd(File file) { return static_cast<int>(file); }
 // Paths are bytes here: a name that is no valid UTF-8 still names its file.
 fs::path PathFromUtf8(std::string_view utf8) { return fs::path(std::string(utf8)); }
 std::string Utf8FromPath(const fs::path& path) { return path.string(); }
+
+std::string Utf8FromCp932(std::string_view cp932) {
+  std::string out;
+  const iconv_t converter = ::iconv_open("UTF-8", "CP932");
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    for (const char c : cp932) out += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : "\xEF\xBF\xBD";
+    return out;
+  }
+  std::string in(cp932);
+  char* from = in.data();
+  std::size_t left = in.size();
+  char buffer[1024];
+  while (left > 0) {
+    char* to = buffer;
+    std::size_t room = sizeof buffer;
+    const std::size_t done = ::iconv(converter, &from, &left, &to, &room);
+    out.append(buffer, static_cast<std::size_t>(to - buffer));
+    if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out += "\xEF\xBF\xBD";  // not CP932 (or cut short): one byte replaced, the rest goes on
+      ++from;
+      --left;
+    }
+  }
+  ::iconv_close(converter);
+  return out;
+}
 
 File OpenInput(const fs::path& path, std::uint64_t& size) {
   // Opening without blocking keeps a named pipe without a writer from hanging

@@ -83,6 +83,14 @@ std::ptrdiff_t Read(File file, char* into, std::size_t size) {
   return static_cast<std::ptrdiff_t>(got);
 }
 
+std::string Utf8FromCp932(std::string_view cp932) {
+  if (cp932.empty()) return {};
+  const int size = MultiByteToWideChar(932, 0, cp932.data(), static_cast<int>(cp932.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  MultiByteToWideChar(932, 0, cp932.data(), static_cast<int>(cp932.size()), wide.data(), size);
+  return Utf8FromPath(fs::path(wide));
+}
+
 bool SameFile(const fs::path& a, const fs::path& b) {
   BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
   for (auto [path, info] : {std::pair{&a, &infoA}, std::pair{&b, &infoB}}) {

@@ -149,9 +149,14 @@ std::string BatchSummaryJson(const BatchSummary& s) {
 }
 
 std::string SevenDigits(double value) {
+  if (value == 0.0) value = 0.0;  // no "-0"
   char buffer[32];
   const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
-  return std::string(buffer, r.ptr);
+  std::string text(buffer, r.ptr);
+  // The exponent as the result file writes it: "E", not "e".
+  const std::size_t e = text.find('e');
+  if (e != std::string::npos) text[e] = 'E';
+  return text;
 }
 
 std::string BatchSummaryLine(const BatchSummary& s) {

@@ -78,7 +78,7 @@ struct BatchSummary {
 std::string BatchSummaryJson(const BatchSummary& summary);
 
 // A figure for people: seven significant digits, as the result file writes
-// numbers ("." always; the JSON keeps every digit).
+// numbers ("." always, "E" before an exponent; the JSON keeps every digit).
 std::string SevenDigits(double value);
 
 // One line for people: the counts and the total delay damage (seven

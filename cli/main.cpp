@@ -79,6 +79,9 @@ constexpr const char* kUsage =
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
 
+// After an interrupt, on standard error even with --quiet.
+constexpr const char* kInterrupted = "中断しました。以前の出力ファイルはそのまま残っています";
+
 // The number of the signal that interrupted the run (cli/platform.h). Any
 // thread may take the signal; the engine asks on the main thread.
 std::atomic<int> interrupted{0};
@@ -402,5 +405,7 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     return 0;
   }
   const int signal = interrupted.load(std::memory_order_relaxed);
-  return signal != 0 ? 128 + signal : 1;
+  if (signal == 0) return 1;
+  reporter.error(kInterrupted);
+  return 128 + signal;
 }

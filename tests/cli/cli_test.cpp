@@ -76,6 +76,7 @@ class CliTest : public ::testing::Test {
 
 // Messages as the tool prints them to a file (CP932 and CR LF on Windows).
 const std::string kCompleted = test::AsPrinted(std::string(msg::kBatchCompleted) + "\n");
+const std::string kInterrupted = test::AsPrinted("中断しました。以前の出力ファイルはそのまま残っています\n");
 
 TEST_F(CliTest, ResultsMatchTheExpectedFilesByteForByte) {
   struct Case {
@@ -310,7 +311,7 @@ TEST_F(CliTest, InterruptDuringTheCheckExits128PlusTheSignal) {
     ASSERT_TRUE(sent) << "the check was never seen";
     EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
     EXPECT_EQ(r.exitCode, 128 + signal) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, kInterrupted);
     EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
   }
@@ -345,6 +346,7 @@ TEST_F(CliTest, InterruptAfterTheLastLineBeforeTheCommitKeepsTheOldOutput) {
   if (!sent) GTEST_SKIP() << "the result reached the disk too fast to be caught";
   EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
   EXPECT_EQ(r.exitCode, 128 + SIGINT) << r.err;
+  EXPECT_EQ(r.err, kInterrupted);
   EXPECT_EQ(test::ReadFile(out), "old");
   EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
 #endif
@@ -433,7 +435,7 @@ TEST_F(CliTest, CtrlCKeepsTheOldOutput) {
     EXPECT_EQ(std::count(result.begin(), result.end(), '\n'), 600001);
   } else {
     EXPECT_EQ(r.exitCode, 130) << r.err;
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, kInterrupted);
     EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
   }
