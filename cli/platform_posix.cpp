@@ -24,7 +24,12 @@ void CatchInterrupts(std::atomic<int>& interrupted) {
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Started with the signal ignored (nohup, a background job): keep it so.
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
 }
 
 }  // namespace velmora::cli

@@ -552,6 +552,34 @@ TEST_F(BatchTest, OutputLockedBeforeTheCommitKeepsTheEarlierOutput) {
 }
 #endif
 
+// The output replaced by a folder after the last line, just before the
+// result is to take its place: the failed rename is reported, and the
+// temporary file goes.
+TEST_F(BatchTest, FailedRenameIsReportedAndLeavesNoTemporaryFile) {
+  const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
+  const fs::path out = dir.Write("out.csv", "old");
+  struct FolderAtTheEnd : BatchProgress {
+    fs::path file;
+    bool done = false;
+    bool lineDone(std::uint64_t, std::uint64_t read, std::uint64_t total) override {
+      if (phase() == BatchPhase::Running && read == total && !done) {
+        fs::remove(file);
+        fs::create_directory(file);
+        std::ofstream(file / "kept.txt", std::ios::binary) << "kept";
+        done = true;
+      }
+      return true;
+    }
+  } progress;
+  progress.file = out;
+  RecordingReporter r;
+  EXPECT_EQ(Run(in, out, Mode::WithRiskPremium, r, &progress), BatchOutcome::Failed);
+  EXPECT_TRUE(progress.done);
+  EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
+  EXPECT_EQ(test::ReadFile(out / "kept.txt"), "kept");
+  EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
+}
+
 TEST_F(BatchTest, CommandRunsTheChainAndReportsCompletion) {
   const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
   const fs::path out = dir.path() / "out.csv";

@@ -358,6 +358,9 @@ TEST_P(Workflow, DelayDamagesAreTheWrittenColumn) {
     std::sort(written.begin(), written.end());
     EXPECT_EQ(kept, written);
     EXPECT_GT(written.back(), written.front());
+    // The bounds too are the written values, read back (not the singles).
+    EXPECT_EQ(summary.columns[3].min, written.front());
+    EXPECT_EQ(summary.columns[3].max, written.back());
 
     options.keepDelayDamages = false;
     BatchSummary without;

@@ -8,6 +8,7 @@
 #else
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -271,8 +272,22 @@ TEST_F(CliTest, TerminationKeepsTheOldOutput) {
 }
 
 #if !defined(_WIN32)
+// Whether the process's main thread has stopped (or ended): the state in
+// /proc/<pid>/stat, after the name in parentheses.
+bool StoppedOrGone(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos || close + 2 >= text.size()) return true;
+  const char state = text[close + 2];
+  return state == 'T' || state == 't' || state == 'Z' || state == 'X';
+}
+
 // A signal given while the tool stands at a point its open files show: it is
-// stopped there (SIGSTOP), looked at again, signalled, and let go on.
+// stopped there (SIGSTOP), looked at again once it has stopped, signalled,
+// and let go on. The signal goes to the main thread, which then takes it
+// before its next step: a busy machine cannot let the tool run past the
+// point between the look and the signal.
 test::RunResult SignalWhen(const fs::path& tool, const std::vector<std::string>& args, int signal,
                            const std::function<bool(int pid)>& at, bool& sent) {
   sent = false;
@@ -280,8 +295,9 @@ test::RunResult SignalWhen(const fs::path& tool, const std::vector<std::string>&
   options.whileRunning = [&](int pid) {
     if (sent || !at(pid)) return;
     ::kill(pid, SIGSTOP);
+    while (!StoppedOrGone(pid)) std::this_thread::yield();
     if (at(pid)) {
-      ::kill(pid, signal);
+      ::syscall(SYS_tgkill, pid, pid, signal);
       sent = true;
     }
     ::kill(pid, SIGCONT);
@@ -315,6 +331,34 @@ TEST_F(CliTest, InterruptDuringTheCheckExits128PlusTheSignal) {
     EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(test::FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
   }
+#endif
+}
+
+// Started with a hangup ignored (nohup), the tool keeps it ignored: a hangup
+// in its check does not stop the run.
+TEST_F(CliTest, AHangupIgnoredAtTheStartStaysIgnored) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "POSIX signals";
+#else
+  const fs::path in = dir.Write("in.csv", "");
+  fs::resize_file(in, 64 << 20);
+  { std::ofstream(in, std::ios::binary | std::ios::app) << "\r\n" << "9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321\r\n"; }
+  const fs::path out = dir.Write("out.csv", "old");
+  const auto checking = [&](int pid) {
+    return test::OpenFilesUnder(dir.path(), pid) == std::vector<std::string>{in.string()};
+  };
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGHUP, &ignore, &previous);
+  bool sent = false;
+  const test::RunResult r = SignalWhen(kTool, {in, out}, SIGHUP, checking, sent);
+  ::sigaction(SIGHUP, &previous, nullptr);
+  ASSERT_TRUE(sent) << "the check was never seen";
+  EXPECT_TRUE(r.exited) << "ended by signal " << r.signal;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(test::ReadFile(out), std::string(msg::kResultHeaderCp932) +
+                                     "\r\n9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321,0.3940527,1.342743,"
+                                     "0.6642039,0.0002392535\r\n");
 #endif
 }
 
