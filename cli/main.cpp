@@ -234,8 +234,12 @@ int Explain(const std::string& row, const BatchCommand& command, bool json, Repo
   if (ec) tableFile = command.gapTableFile;
   const Explanation explanation =
       ExplainRow(row, command.mode, command.settingTexts, settings, table, tableFile);
-  const std::string out = json ? ExplanationJson(explanation) : ExplanationText(explanation);
-  cli::WriteOut(out);
+  // JSON is UTF-8 wherever it goes; the text follows the console's rules.
+  if (json) {
+    cli::WriteOutUtf8(ExplanationJson(explanation));
+  } else {
+    cli::WriteOut(ExplanationText(explanation));
+  }
   if (explanation.computed()) return 0;
   reporter.error(ExplanationFailure(explanation));
   return 1;

@@ -15,6 +15,7 @@ void OnInterrupt(int signal) { interruptTarget->store(signal, std::memory_order_
 
 void WriteOut(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
 void WriteError(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stderr); }
+void WriteOutUtf8(std::string_view utf8) { WriteOut(utf8); }
 
 void CatchInterrupts(std::atomic<int>& interrupted) {
   // A file size limit must show as a write failure, not end the program.

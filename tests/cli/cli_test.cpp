@@ -172,6 +172,20 @@ TEST_F(CliTest, RunFilesNamingOneFileAreRefusedBeforeTheRun) {
   EXPECT_EQ(apart.status, 0) << apart.err;
 }
 
+// --explain's JSON is UTF-8 wherever it goes (a file, a pipe); its text and
+// the messages follow the console's rules (CP932 redirected on Windows).
+TEST_F(CliTest, ExplainJsonIsUtf8WhenRedirected) {
+  const std::string row = "9.725,x,4.81,3.57,7.416,14.759,22.616,3.321";
+  const std::string message = std::string(msg::kRowRejected) + "2番目の値（家財被害）" + msg::kRowFieldNotNumeric;
+  const Outcome json = Run({"--explain", row, "--format", "json"});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(json.out.find("\"message\": \"" + message + "\""), std::string::npos) << json.out;
+  EXPECT_EQ(json.err, test::AsPrinted(message + "\n"));
+  const Outcome text = Run({"--explain", row});
+  EXPECT_EQ(text.status, 1);
+  EXPECT_NE(text.out.find(test::AsPrinted("入力行: " + row + "\n")), std::string::npos) << text.out;
+}
+
 TEST_F(CliTest, SettingsAndGapTableReachTheModel) {
   const Outcome a = Run({"--without-risk-premium", "--insurance-rate", "0.2", Data("households.csv"), "a.csv"});
   EXPECT_EQ(a.status, 0);
