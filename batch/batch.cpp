@@ -399,7 +399,7 @@ bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path&
   };
   std::exception_ptr error;
   switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error,
-                                   options.bytesInFlight)) {
+                             options.bytesInFlight)) {
     case batch::PipelineEnd::Completed:
       if (scan) {
         const bool inputUtf8 = FoundUtf8(found);
@@ -485,8 +485,8 @@ BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;
     }
-    const bool inputUtf8 = reader.StartsWithByteOrderMark() ||
-                           (options.inputIsUtf8 && (options.keepColumns || options.encoding != OutputEncoding::FromInput));
+    const bool chosen = options.keepColumns || options.encoding != OutputEncoding::FromInput;
+    const bool inputUtf8 = reader.StartsWithByteOrderMark() || (options.inputIsUtf8 && chosen);
     utf8 = WritesUtf8(options.encoding, inputUtf8);
     mixedInputUtf8 = inputUtf8;
     RunExtras lineExtras = extras;
@@ -529,7 +529,7 @@ BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path
     };
     if (headerRead == batch::ChunkReader::Status::Chunk) {
       end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error,
-                                   options.bytesInFlight);
+                               options.bytesInFlight);
     }
     consumed = reader.consumed();
   }  // the input is closed before the result is put in place

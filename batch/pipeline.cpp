@@ -299,8 +299,9 @@ Chunk* Pipeline::Acquire() {
       // The bound on memory: while the chunks in flight hold the budget, the
       // next is read only once some are delivered (the earliest is always
       // being worked on or delivered, so this cannot wait for ever).
-      std::unique_lock lock(mutex_);
-      chunkFreed_.wait(lock, stop_.get_token(), [this] { return textInFlight_ < bytesInFlight_ || textInFlight_ == 0; });
+      std::unique_lock budget(mutex_);
+      chunkFreed_.wait(budget, stop_.get_token(),
+                       [this] { return textInFlight_ < bytesInFlight_ || textInFlight_ == 0; });
       if (stop_.stop_requested()) {
         free_.push_back(chunk);
         return nullptr;
@@ -318,7 +319,7 @@ Chunk* Pipeline::Acquire() {
       }
       if (status == ChunkReader::Status::Chunk) {
         {
-          std::lock_guard lock(mutex_);
+          std::lock_guard counted(mutex_);
           textInFlight_ += chunk->text.size();
         }
         chunk->sequence = nextSequence_++;
