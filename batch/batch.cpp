@@ -627,7 +627,14 @@ BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settin
   if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
   // The table's digest as near its load as can be.
   std::optional<std::string> tableDigest;
-  if (summary != nullptr) tableDigest = Sha256OfFile(command.gapTableFile);
+  if (summary != nullptr) {
+    try {
+      tableDigest = Sha256OfFile(command.gapTableFile);
+    } catch (...) {  // the digest itself failed, not the file
+      reporter.error(FailureMessage(std::current_exception()));
+      return BatchOutcome::Failed;
+    }
+  }
   if (!CheckCommonSettings(command.settingTexts, command.mode, settings, reporter, command.decimalSeparator)) {
     return BatchOutcome::Failed;
   }
