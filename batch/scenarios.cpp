@@ -159,7 +159,6 @@ fs::path Absolute(const fs::path& path) {
   return ec ? path : absolute;
 }
 
-bool SameFile(const fs::path& a, const fs::path& b) { return a.native() == b.native() || platform::SameFile(a, b); }
 
 // A number as the result file writes one.
 char* PutSeven(char* out, double value) {
@@ -646,23 +645,28 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     reporter.error(msg::kSelectOutputFile);
     return BatchOutcome::Failed;
   }
-  if (SameFile(command.manifest, command.output)) {
-    reporter.error(std::string(kManifestName) + "と出力ファイルが同じです");
-    return BatchOutcome::Failed;
+  // No file the run writes may take the place of another of its files,
+  // however it is spelt, existing or not.
+  std::vector<batch::RunFile> files = {{command.manifest, false}, {command.gapTableFile, false}};
+  std::vector<std::string> names = {std::string(kManifestName), "ギャップ分布表"};
+  for (const Scenario& s : scenarios) {
+    files.push_back({s.input, false});
+    names.push_back("シナリオ「" + s.name + "」の入力ファイル");
   }
-  if (SameFile(command.gapTableFile, command.output)) {
-    reporter.error("ギャップ分布表と出力ファイルが同じです");
-    return BatchOutcome::Failed;
-  }
+  files.push_back({command.output, true});
+  names.push_back("出力ファイル");
   if (!command.summaryFile.empty()) {
-    bool clash = SameFile(command.summaryFile, command.manifest) || SameFile(command.summaryFile, command.output) ||
-                 SameFile(command.summaryFile, command.gapTableFile);
-    for (const Scenario& s : scenarios) clash = clash || SameFile(command.summaryFile, s.input);
-    if (clash) {
+    files.push_back({command.summaryFile, true});
+    names.push_back("集計ファイル");
+  }
+  if (const auto shared = batch::FindSharedFile(files)) {
+    if (!command.summaryFile.empty() && shared->second == files.size() - 1) {
       reporter.error("集計ファイルには" + std::string(kManifestName) +
                      "・入力・出力ファイルやギャップ分布表と別のファイルを指定してください");
-      return BatchOutcome::Failed;
+    } else {
+      reporter.error(names[shared->first] + "と" + names[shared->second] + "が同じです");
     }
+    return BatchOutcome::Failed;
   }
 
   // The integration's points.

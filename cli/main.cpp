@@ -16,6 +16,7 @@
 
 #include "batch/batch.h"
 #include "batch/explain_row.h"
+#include "batch/files.h"
 #include "batch/gap_table_search.h"
 #include "batch/platform.h"
 #include "batch/scenarios.h"
@@ -71,6 +72,8 @@ constexpr const char* kUsage =
     "                          始まれば utf-8、それ以外は cp932）\n"
     "                          code page of the result, cp932 or utf-8 (default: utf-8 with a\n"
     "                          byte order mark when the input starts with one, else cp932)\n"
+    "                          BOMのないUTF-8の入力は、--keep-columns でもUTF-8で書きます\n"
+    "                          a UTF-8 input without one is written in UTF-8 with --keep-columns\n"
     "  --summary FILE.json     完了後に件数・列ごとの集計・設定値・ファイルのSHA-256をJSONで書く\n"
     "                          after a completed run, write counts, column figures, settings\n"
     "                          and the files' SHA-256 as JSON\n"
@@ -109,6 +112,7 @@ constexpr const char* kUsage =
     "  --version               版数 / version\n"
     "\n"
     "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
+    "1行は128 MiBまでです。 A line may be up to 128 MiB long.\n"
     "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
     "標準エラー出力が端末のときは、1秒を超える計算の進捗を表示します。\n"
     "When standard error is a terminal, a run longer than a second shows its progress.\n"
@@ -117,6 +121,9 @@ constexpr const char* kUsage =
     "  SIGHUP: 129).\n"
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
+
+// After an interrupt, on standard error even with --quiet.
+constexpr const char* kInterrupted = "中断しました。以前の出力ファイルはそのまま残っています";
 
 // The number of the signal that interrupted the run (cli/platform.h). Any
 // thread may take the signal; the engine asks on the main thread.
@@ -258,11 +265,6 @@ bool ParseEncoding(std::string text, OutputEncoding& encoding) {
   return true;
 }
 
-// Whether `file` names `other` too (as text, or the same file on disk).
-bool NamesSameFile(const std::filesystem::path& file, const std::filesystem::path& other) {
-  return file.native() == other.native() || platform::SameFile(file, other);
-}
-
 // The map file's writer: GDAL's where it is built in, else our own GeoJSON.
 std::unique_ptr<map::MapWriter> CreateMapWriter(map::MapFormat format) {
 #ifdef VELMORA_HAVE_GDAL
@@ -309,8 +311,12 @@ int Explain(const std::string& row, const BatchCommand& command, bool json, Repo
   if (ec) tableFile = command.gapTableFile;
   const Explanation explanation =
       ExplainRow(row, command.mode, command.settingTexts, settings, table, tableFile);
-  const std::string out = json ? ExplanationJson(explanation) : ExplanationText(explanation);
-  cli::WriteOut(out);
+  // JSON is UTF-8 wherever it goes; the text follows the console's rules.
+  if (json) {
+    cli::WriteOutUtf8(ExplanationJson(explanation));
+  } else {
+    cli::WriteOut(ExplanationText(explanation));
+  }
   if (explanation.computed()) return 0;
   reporter.error(ExplanationFailure(explanation));
   return 1;
@@ -507,28 +513,42 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     const int signal = interrupted.load(std::memory_order_relaxed);
     return signal != 0 ? 128 + signal : 1;
   }
-  // The summary must not take the place of a file the run reads or writes.
+  // No file the run writes may take the place of another file of the run,
+  // however it is spelt; checked before anything is computed. A new output
+  // adds its path (and its name for the message) to the list.
   const std::filesystem::path summaryPath = platform::PathFromUtf8(summaryFile);
-  if (!summaryFile.empty() &&
-      (NamesSameFile(summaryPath, command.input) || NamesSameFile(summaryPath, command.output) ||
-       NamesSameFile(summaryPath, command.gapTableFile))) {
-    return UsageError(
-        "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
-        "--summary must name a file other than the input, the output and the gap table");
+  std::vector<batch::RunFile> runFiles = {
+      {command.input, false}, {command.gapTableFile, false}, {command.output, true}};
+  std::vector<std::string> runFileNames = {"入力ファイル", "ギャップ分布表", "出力ファイル"};
+  if (!summaryFile.empty()) {
+    runFiles.push_back({summaryPath, true});
+    runFileNames.push_back("集計ファイル");
+  }
+  const std::filesystem::path mapPath = platform::PathFromUtf8(mapText);
+  if (!mapText.empty()) {
+    runFiles.push_back({mapPath, true});
+    runFileNames.push_back("地図ファイル");
+  }
+  if (const auto shared = batch::FindSharedFile(runFiles)) {
+    if (!mapText.empty() && shared->second == runFiles.size() - 1) {
+      return UsageError(
+          "地図ファイルには入力・出力・集計ファイルやギャップ分布表と別のファイルを指定してください / "
+          "--map must name a file other than the input, the output, the summary and the gap table");
+    }
+    if (!summaryFile.empty() && shared->second == 3) {
+      return UsageError(
+          "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
+          "--summary must name a file other than the input, the output and the gap table");
+    }
+    // "入力ファイルと出力ファイルが同じです", as the window says it.
+    reporter.error(runFileNames[shared->first] + "と" + runFileNames[shared->second] + "が同じです");
+    return 1;
   }
   // The map: its file apart from the run's others, its mesh column found
   // before anything is written, its features gathered from the result lines.
-  const std::filesystem::path mapPath = platform::PathFromUtf8(mapText);
   std::unique_ptr<map::MapWriter> mapWriter;
   std::unique_ptr<map::MapBuilder> mapBuilder;
   if (!mapText.empty()) {
-    for (const auto& other : {command.input, command.output, command.gapTableFile, summaryPath}) {
-      if (!other.empty() && NamesSameFile(mapPath, other)) {
-        return UsageError(
-            "地図ファイルには入力・出力・集計ファイルやギャップ分布表と別のファイルを指定してください / "
-            "--map must name a file other than the input, the output, the summary and the gap table");
-      }
-    }
     map::MapPlan plan;
     if (!map::PlanMap(command.input, meshColumnText, plan, reporter)) return 1;
     mapWriter = CreateMapWriter(*map::MapFormatOf(mapPath));
@@ -568,5 +588,7 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     return 0;
   }
   const int signal = interrupted.load(std::memory_order_relaxed);
-  return signal != 0 ? 128 + signal : 1;
+  if (signal == 0) return 1;
+  reporter.error(kInterrupted);
+  return 128 + signal;
 }

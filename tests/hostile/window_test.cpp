@@ -284,6 +284,34 @@ TEST(WindowProgram, SignalsEndItLikeAClose) {
   }
 }
 
+// Started with a hangup ignored (nohup, a background job), the window keeps
+// it ignored: logging out does not end it, while SIGTERM still does.
+TEST(WindowProgram, AHangupIgnoredAtTheStartStaysIgnored) {
+  WriteStore("[Setting]\ntxtU2=12.5\n");
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGHUP, &ignore, &previous);
+  ::signal(SIGTERM, SIG_DFL);
+  bool sent = false;
+  bool hangupIgnored = false;
+  RunOptions options;
+  options.environment = {"QT_QPA_PLATFORM=offscreen"};
+  options.signalAfter = std::chrono::milliseconds(8000);
+  options.signal = SIGTERM;
+  options.whileRunning = [&](int pid) {
+    if (sent || !SignalInMask(pid, "SigCgt:", SIGTERM)) return;  // its handlers are in place
+    hangupIgnored = SignalInMask(pid, "SigIgn:", SIGHUP) && !SignalInMask(pid, "SigCgt:", SIGHUP);
+    ::kill(pid, SIGHUP);
+    sent = ::kill(pid, SIGTERM) == 0;
+  };
+  const RunResult r = RunProgram(VELMORA_WINDOW_PROGRAM, {}, options);
+  ::sigaction(SIGHUP, &previous, nullptr);
+  EXPECT_FALSE(r.hung);
+  EXPECT_TRUE(sent) << "the program does not handle SIGTERM";
+  EXPECT_TRUE(hangupIgnored);
+  EXPECT_EQ(r.signal, SIGTERM) << "exit status " << r.exitCode << ": " << r.err;
+}
+
 // A virtual X server of the test's own, and xdotool to work the real window
 // on it as a user does: with the mouse and the keyboard.
 class VirtualScreen {
