@@ -648,7 +648,12 @@ TEST(ResultHeader, IsHeldAsItsCp932Bytes) {
 // right after a line that is longer than a chunk.
 class BatchThreads : public BatchTest, public ::testing::WithParamInterface<unsigned> {
  protected:
-  BatchOptions Options(std::size_t chunkBytes = BatchOptions{}.chunkBytes) const { return {GetParam(), chunkBytes}; }
+  BatchOptions Options(std::size_t chunkBytes = BatchOptions{}.chunkBytes) const {
+    BatchOptions options;
+    options.threads = GetParam();
+    options.chunkBytes = chunkBytes;
+    return options;
+  }
   BatchCommand Command(const fs::path& in, const fs::path& out, const BatchOptions& options) const {
     BatchCommand command;
     command.input = in;

@@ -98,7 +98,9 @@ TEST_F(BatchEngine, OverlongLineAfterTheCheckFailsTheRunOnSeveralThreads) {
   for (const unsigned threads : {2u, 7u}) {
     SCOPED_TRACE(threads);
     reporter.messages.clear();
-    const BatchOptions options{threads, 4096};
+    BatchOptions options;
+    options.threads = threads;
+    options.chunkBytes = 4096;
     EXPECT_EQ(RunBatch(input, output, Mode::WithRiskPremium, settings, table, reporter, nullptr, options),
               BatchOutcome::Failed);
     ExpectOnlyMessage(("3002" + std::string(kLineTooLong)).c_str());

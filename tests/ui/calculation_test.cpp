@@ -254,9 +254,10 @@ class CalculationTest : public QObject {
       }
     });
     closer.start(5);
+    guard_->pause();  // the closer answers this one
     QTest::keyClick(w.windowHandle(), Qt::Key_A, Qt::AltModifier);  // 個別計算(&A): a click a moment later
     QTRY_VERIFY(answered);
-    guard_->seen.removeAll(QStringLiteral("Velmora"));  // in case the guard closed it first
+    guard_->resume();
     QTRY_COMPARE(QApplication::activeWindow(), &w);
     QTRY_COMPARE(QApplication::focusWidget(), Box(w, "txtU3"));
   }

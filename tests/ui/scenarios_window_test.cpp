@@ -1,6 +1,7 @@
 // ファイル → シナリオ計算 and 表示 → リスクカーブ: the window's mode, settings
 // and table reach the scenario run, the id column offered is the ninth
 // title, and the view shows the run's expected values.
+#include <QApplication>
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -77,7 +78,10 @@ class ScenariosWindowTest : public QObject {
     QVERIFY(risk->isEnabled());
     dialog->close();
     risk->trigger();
-    auto* view = window.findChild<RiskCurveView*>();
+    RiskCurveView* view = nullptr;  // a window of its own, not a child of the main window
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (auto* found = qobject_cast<RiskCurveView*>(top)) view = found;
+    }
     QVERIFY(view != nullptr && view->isVisible());
     QVERIFY(view->isWindow());
     const QString note = view->note()->text();
