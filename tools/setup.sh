@@ -42,9 +42,11 @@ bench_packages=(libbenchmark-dev time)
 # MinGW-w64 with the posix thread model (std::thread), Wine to run what it
 # builds (wine gives the `wine` command, wine64 the 64-bit loader),
 # GoogleTest's sources to build for Windows, the header-only JSON library the
-# tool uses, and zip for the Windows package.
+# tool uses, and zip for the Windows package; a virtual X server and a
+# Japanese face for velmora.exe's window under Wine.
 windows_packages=(
   g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev nlohmann-json3-dev zip
+  xvfb x11-utils fonts-noto-cjk
 )
 # dpkg-shlibdeps and dpkg-buildflags, CPack's shlibdeps, and the package checks.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream)

@@ -492,11 +492,18 @@ void MainWindow::drawLabel(const DRAWITEMSTRUCT& item) {
   const std::vector<std::wstring> lines = WrapLines(dc, WindowText(item.hwndItem), width);
   TEXTMETRICW metrics{};
   GetTextMetricsW(dc, &metrics);
-  // Lines close up when the label is lower than their natural pitch.
-  int pitch = metrics.tmHeight;
-  const int count = static_cast<int>(lines.size());
-  if (count > 1 && count * pitch > height) pitch = std::max(metrics.tmAscent, (height - metrics.tmHeight) / (count - 1));
+  // Lines close up when the label is lower than their natural pitch: the
+  // last line's ink (one em below the leading) still ends inside the label.
+  int pitch = static_cast<int>(metrics.tmHeight);
   int y = box.top;
+  const int count = static_cast<int>(lines.size());
+  if (count > 1 && count * pitch > height) {
+    // An ideograph's ink stands about 0.88 em above the baseline and 0.12
+    // em below it.
+    const int em = static_cast<int>(metrics.tmHeight - metrics.tmInternalLeading);
+    y -= std::max(0, static_cast<int>(metrics.tmAscent) - em * 88 / 100);
+    pitch = std::min(static_cast<int>(metrics.tmHeight), (height - em) / (count - 1));
+  }
   for (const std::wstring& line : lines) {
     SIZE size{};
     GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
