@@ -142,7 +142,7 @@ std::thread Click(HWND button) {
 
 void ClickAndWait(HWND button) { Click(button).join(); }
 
-HWND OwnedDialog(const App& app, const std::wstring& title) {
+HWND OwnedDialog(const App& app, const std::wstring& title, int ms = 30000) {
   return WaitFor([&] {
     HWND found = nullptr;
     HWND h = nullptr;
@@ -152,7 +152,7 @@ HWND OwnedDialog(const App& app, const std::wstring& title) {
       if (pid == app.process.dwProcessId && IsWindowVisible(h) && Text(h) == title) found = h;
     }
     return found;
-  });
+  }, ms);
 }
 
 // Reads the message box's text, answers OK, and waits for it to go.
@@ -373,6 +373,14 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < 10000; ++i) block += line;
     for (int i = 0; i < 100; ++i) out << block;
   }
+  // 中止: the run stops quietly, the window is usable again, the earlier
+  // output stays.
+  ClickAndWait(execAll);
+  ClickAndWait(Button(main, L"中止(&C)"));
+  Check(WaitFor([exec] { return IsWindowEnabled(exec) ? exec : nullptr; }) != nullptr, "中止 gives the buttons back");
+  Check(OwnedDialog(app, L"Velmora", 1000) == nullptr, "中止 shows no message");
+  Check(ReadBytes(output) == written, "中止 keeps the earlier output");
+
   ClickAndWait(execAll);
   HWND progress = nullptr;
   for (HWND h : Children(main)) {
