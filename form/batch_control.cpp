@@ -124,7 +124,8 @@ void BatchControl::cancel() {
   if (run_) run_->progress.cancel();
 }
 
-BatchOutcome BatchControl::finish(Reporter& reporter, bool quiet) {
+BatchOutcome BatchControl::finish(Reporter& reporter, bool quiet,
+                                  const std::function<std::string(const BatchSummary&)>& details) {
   if (!run_) return BatchOutcome::Failed;
   if (worker_.joinable()) worker_.join();
   std::unique_ptr<Run> run = std::move(run_);
@@ -134,7 +135,7 @@ BatchOutcome BatchControl::finish(Reporter& reporter, bool quiet) {
       if (m.isError) {
         reporter.error(m.text);
       } else if (m.text == msg::kBatchCompleted && run->outcome == BatchOutcome::Completed) {
-        reporter.infoWithDetails(m.text, BatchSummaryLine(*lastSummary_));
+        reporter.infoWithDetails(m.text, details ? details(*lastSummary_) : BatchSummaryLine(*lastSummary_));
       } else {
         reporter.info(m.text);
       }

@@ -54,7 +54,8 @@ class BatchControl {
   // completion message with the summary line as its details) unless
   // `quiet`, and answers the outcome. A failure inside the worker comes back
   // as Failed, with its message: the window stays usable.
-  BatchOutcome finish(Reporter& reporter, bool quiet = false);
+  BatchOutcome finish(Reporter& reporter, bool quiet = false,
+                      const std::function<std::string(const BatchSummary&)>& details = {});
   // The summary of the last command that completed.
   const std::optional<BatchSummary>& lastSummary() const { return lastSummary_; }
 

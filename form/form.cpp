@@ -38,7 +38,7 @@ void Form::load() {
 }
 
 void Form::loadSettings() {
-  const std::array<std::string, 12> texts = LoadSettingTexts(store_);
+  const std::array<std::string, 12> texts = LoadSettingTexts(store_, separator_);
   for (std::size_t i = 0; i < kSettings.size(); ++i) view_.setText(kSettings[i].key, texts[i]);
 }
 
@@ -155,7 +155,7 @@ BatchOutcome Form::batchEnded() {
         kept.push_back({2, std::string(m), std::string(d)});
       }
     } held;
-    outcome = batch_.finish(held, closing);
+    outcome = batch_.finish(held, closing, summaryDetails_);
     if (closing) return outcome;
     setBusy(false);
     if (outcome == BatchOutcome::Completed) view_.setEnabled("menBatchSummary", true);

@@ -4,6 +4,7 @@
 // made on the window's thread, except FormView::postBatchEnded.
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,6 +65,12 @@ class Form {
   // cancelled and waited for, its messages dropped.
   void close();
 
+  // What the completion message keeps behind its details (default: the
+  // summary line).
+  void setSummaryDetails(std::function<std::string(const BatchSummary&)> details) {
+    summaryDetails_ = std::move(details);
+  }
+
   bool batchRunning() const { return batch_.running(); }
   Mode mode() const { return mode_; }
   const CommonSettings& settings() const { return settings_; }
@@ -97,6 +104,7 @@ class Form {
   std::optional<Calculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   bool closing_ = false;
+  std::function<std::string(const BatchSummary&)> summaryDetails_;
   BatchControl batch_;
 };
 

@@ -13,10 +13,20 @@ std::string_view ModeText(Mode mode) {
   return mode == Mode::WithRiskPremium ? "1（リスクプレミアムを考慮）" : "0（リスクプレミアムを考慮しない）";
 }
 
-std::array<std::string, 12> LoadSettingTexts(SettingsStore& store) {
+std::array<std::string, 12> LoadSettingTexts(SettingsStore& store, std::string_view decimalSeparator) {
   std::array<std::string, 12> texts;
   for (std::size_t i = 0; i < kSettings.size(); ++i) {
-    texts[i] = store.get(kSettingSection, kSettings[i].key).value_or(std::string(kSettings[i].defaultText));
+    if (std::optional<std::string> stored = store.get(kSettingSection, kSettings[i].key)) {
+      texts[i] = std::move(*stored);
+      continue;
+    }
+    for (char c : kSettings[i].defaultText) {
+      if (c == '.') {
+        texts[i] += decimalSeparator;
+      } else {
+        texts[i] += c;
+      }
+    }
   }
   return texts;
 }

@@ -65,8 +65,9 @@ class SettingsStore {
   virtual void deleteAll() = 0;
 };
 
-// The twelve texts, stored or default, in the order of kSettings.
-std::array<std::string, 12> LoadSettingTexts(SettingsStore& store);
+// The twelve texts, stored or default, in the order of kSettings. The
+// defaults are numbers: shown with the separator the boxes read.
+std::array<std::string, 12> LoadSettingTexts(SettingsStore& store, std::string_view decimalSeparator = ".");
 void SaveSettingTexts(SettingsStore& store, const std::array<std::string, 12>& texts);
 // Options are kept as "true" / "false".
 bool LoadOption(SettingsStore& store, std::string_view key, bool defaultValue);

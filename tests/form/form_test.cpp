@@ -246,6 +246,15 @@ TEST(FormSettings, StoredUnderSettingResetKeepsTheWindowsOption) {
   EXPECT_EQ(w.store.data.at("Batch").at("KeepColumns"), "true");
   EXPECT_FALSE(view.isChecked("chkRP"));
   EXPECT_EQ(view.texts["txtA4"], "1.000");
+
+  // Defaults come with the separator the boxes read; stored texts as stored.
+  MemoryStore fresh;
+  fresh.data["Setting"]["txtU2"] = "9.725";
+  Form comma(view, reporter, dialogs, fresh, w.folder.path(), {}, ",");
+  comma.load();
+  EXPECT_EQ(view.texts["txtC1"], "0,610");
+  EXPECT_EQ(view.texts["txtU7"], "14,759");
+  EXPECT_EQ(view.texts["txtU2"], "9.725");
 }
 
 TEST(FormFileDialogs, RequestsAndAnswers) {
