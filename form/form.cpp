@@ -59,9 +59,9 @@ void Form::modeSwitched() {
   for (std::string_view box : kModeBoxes) view_.setEnabled(box, UsedInMode(box, mode));
 }
 
-bool Form::findGapTable(std::filesystem::path& found) {
-  found.clear();
-  return LocateGapTable(programFolder_, userFolder_, found, reporter_);
+bool Form::findGapTable() {
+  gapTableFile_.clear();
+  return LocateGapTable(programFolder_, userFolder_, gapTableFile_, reporter_);
 }
 
 bool Form::calculate() {
@@ -69,11 +69,8 @@ bool Form::calculate() {
   if (batch_.running()) return false;
   mode_ = modeFromCheckBox();
   const SettingTexts texts = settingTexts();
-  std::filesystem::path tableFile;
   CalculationOutcome outcome;
-  if (findGapTable(tableFile)) {
-    outcome = Calculate(texts, mode_, settings_, table_, tableFile, reporter_, separator_);
-  }
+  if (findGapTable()) outcome = Calculate(texts, mode_, settings_, table_, gapTableFile_, reporter_, separator_);
   lastCalculationFailed_ = !outcome.done;
   if (!outcome.done) {
     // After the message, the user is put in the box to correct, when it can
@@ -113,7 +110,8 @@ bool Form::startBatch() {
   if (batch_.running()) return false;
   mode_ = modeFromCheckBox();
   BatchRequest request;
-  if (!findGapTable(request.gapTableFile)) return false;
+  if (!findGapTable()) return false;
+  request.gapTableFile = gapTableFile_;
   request.input = platform::PathFromUtf8(view_.text("txtInFile"));
   request.output = platform::PathFromUtf8(view_.text("txtOutFile"));
   request.mode = mode_;

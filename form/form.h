@@ -75,6 +75,8 @@ class Form {
   Mode mode() const { return mode_; }
   const CommonSettings& settings() const { return settings_; }
   const std::filesystem::path& programFolder() const { return programFolder_; }
+  // The table the last command found (empty when it found none).
+  const std::filesystem::path& gapTableFile() const { return gapTableFile_; }
 
   // What the views show: nothing before there is something to show.
   const std::optional<Calculation>& lastCalculation() const { return lastCalculation_; }
@@ -86,7 +88,7 @@ class Form {
  private:
   Mode modeFromCheckBox() const;
   SettingTexts settingTexts() const;
-  bool findGapTable(std::filesystem::path& found);
+  bool findGapTable();
   void setBusy(bool busy);
 
   FormView& view_;
@@ -101,6 +103,7 @@ class Form {
   Mode mode_ = Mode::WithRiskPremium;
   CommonSettings settings_;
   GapTable table_;
+  std::filesystem::path gapTableFile_;
   std::optional<Calculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   bool closing_ = false;
