@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "form/layout.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -215,6 +217,44 @@ std::wstring Results(HWND main) {
 
 constexpr wchar_t kSettingKey[] = L"Software\\Velmora\\Velmora\\Setting";
 
+// The screen's DPI for the programs started from now on (Wine reads it at
+// a program's start).
+void SetDpi(DWORD dpi) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                      nullptr) == ERROR_SUCCESS) {
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi);
+    RegCloseKey(key);
+  }
+}
+
+SIZE ClientSize(HWND h) {
+  RECT r{};
+  GetClientRect(h, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+SIZE OuterSize(HWND h) {
+  RECT r{};
+  GetWindowRect(h, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+// Runs a command of the menu bar by its name in the layout (menus belong to
+// their process under Wine: the window's command for item i of the layout's
+// menus is 1000 + i).
+void Menu(HWND main, std::string_view name) {
+  const auto menus = velmora::form::Menus();
+  for (std::size_t i = 0; i < menus.size(); ++i) {
+    if (menus[i].name == name) {
+      PostMessageW(main, WM_COMMAND, MAKEWPARAM(1000 + i, 0), 0);
+      return;
+    }
+  }
+  std::printf("FAIL no menu item %s\n", std::string(name).c_str());
+  ++failures;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -226,7 +266,11 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring exe = fs::path(argv[1]).make_preferred().wstring();
   const std::wstring tool = fs::path(argv[2]).make_preferred().wstring();
   const fs::path work = fs::path(argv[3]).make_preferred();
-  // A first start: nothing stored.
+  // Sizes as the window has them, not scaled down for a program unaware of
+  // DPI.
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  // A first start: nothing stored, at 96 dots per inch.
+  SetDpi(96);
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velmora\\Velmora");
 
   App app = Start(exe);
@@ -238,6 +282,20 @@ int wmain(int argc, wchar_t** argv) {
   // --- The worked example in both modes.
   ClickAndWait(exec);
   Same(Results(main), L"0.394 1.343 0.664 0.000 ", "with the risk premium");
+  {
+    const SIZE client = ClientSize(main);
+    const SIZE box = OuterSize(Box(main, L"家屋被害："));
+    Check(client.cx == 671 && client.cy == 376 && box.cx == 105 && box.cy == 18,
+          "at 96 DPI: client 671x376, a box 105x18 (" + std::to_string(client.cx) + "x" + std::to_string(client.cy) +
+              ", " + std::to_string(box.cx) + "x" + std::to_string(box.cy) + ")");
+    // 表示 → 計算過程: the figures as selectable text.
+    Menu(main, "menExplain");
+    HWND view = WaitFor([] { return FindWindowW(L"VelmoraView", L"計算過程"); });
+    const std::wstring shown = view ? Text(GetWindow(view, GW_CHILD)) : L"";
+    Check(shown.find(L"GapKey") != std::wstring::npos && shown.find(L"SHA-256") != std::wstring::npos,
+          "表示 → 計算過程 lists the quantities and the table's SHA-256");
+    if (view) PostMessageW(view, WM_CLOSE, 0, 0);
+  }
   const HWND c1 = Box(main, L"保険加入率：");
   const HWND u9 = Box(main, L"物質資産への投資を除く消費額：");
   Check(!IsWindowEnabled(c1) && IsWindowEnabled(u9), "checked: txtC1 greyed out, txtU9 editable");
@@ -413,8 +471,17 @@ int wmain(int argc, wchar_t** argv) {
     RegCloseKey(key);
   }
   Check(values == 12, "HKCU\\Software\\Velmora\\Velmora\\Setting holds twelve values: " + std::to_string(values));
+  SetDpi(144);
   App again = Start(exe);
+  SetDpi(96);
   if (!again.main) return 1;
+  {
+    const SIZE client = ClientSize(again.main);
+    const SIZE box = OuterSize(Box(again.main, L"家屋被害："));
+    Check(client.cx == 1007 && client.cy == 564 && box.cx == 158 && box.cy == 27,
+          "at 144 DPI: everything half as large again (" + std::to_string(client.cx) + "x" +
+              std::to_string(client.cy) + ", a box " + std::to_string(box.cx) + "x" + std::to_string(box.cy) + ")");
+  }
   Same(Text(Box(again.main, L"家屋被害：")), L"1.5", "after a restart: txtU2");
   Same(Text(Box(again.main, L"利子率：")), L"", "after a restart: the emptied txtC3");
   Same(Text(Box(again.main, L"物質資産への投資を除く消費額：")), L"abc", "after a restart: txtU9");
