@@ -14,14 +14,13 @@ constexpr std::string_view kBusyControls[] = {"cmdExec",      "cmdExecAll",    "
 }  // namespace
 
 Form::Form(FormView& view, Reporter& reporter, FileDialogs& dialogs, SettingsStore& store,
-           std::filesystem::path programFolder, std::filesystem::path userFolder, std::string decimalSeparator)
+           std::filesystem::path programFolder, std::filesystem::path userFolder)
     : view_(view),
       reporter_(reporter),
       dialogs_(dialogs),
       store_(store),
       programFolder_(std::move(programFolder)),
-      userFolder_(std::move(userFolder)),
-      separator_(std::move(decimalSeparator)) {}
+      userFolder_(std::move(userFolder)) {}
 
 Form::~Form() { batch_.cancel(); }
 
@@ -38,7 +37,7 @@ void Form::load() {
 }
 
 void Form::loadSettings() {
-  const std::array<std::string, 12> texts = LoadSettingTexts(store_, separator_);
+  const std::array<std::string, 12> texts = LoadSettingTexts(store_, view_.decimalSeparator());
   for (std::size_t i = 0; i < kSettings.size(); ++i) view_.setText(kSettings[i].key, texts[i]);
 }
 
@@ -70,7 +69,7 @@ bool Form::calculate() {
   mode_ = modeFromCheckBox();
   const SettingTexts texts = settingTexts();
   CalculationOutcome outcome;
-  if (findGapTable()) outcome = Calculate(texts, mode_, settings_, table_, gapTableFile_, reporter_, separator_);
+  if (findGapTable()) outcome = Calculate(texts, mode_, settings_, table_, gapTableFile_, reporter_, view_.decimalSeparator());
   lastCalculationFailed_ = !outcome.done;
   if (!outcome.done) {
     // After the message, the user is put in the box to correct, when it can
@@ -117,7 +116,7 @@ bool Form::startBatch() {
   request.mode = mode_;
   const SettingTexts texts = settingTexts();
   for (std::size_t i = 0; i < 4; ++i) request.settingTexts[i] = texts[i];
-  request.decimalSeparator = separator_;
+  request.decimalSeparator = view_.decimalSeparator();
   request.keepColumns = view_.isChecked("menKeepColumns");
   setBusy(true);
   view_.showBatchShare({});

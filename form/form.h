@@ -36,6 +36,9 @@ class FormView {
   // From the batch's worker: have the window's thread call
   // Form::batchEnded() soon (a posted message, a queued call).
   virtual void postBatchEnded() = 0;
+  // The decimal separator the number boxes read and show (the user's
+  // locale), asked at every command.
+  virtual std::string decimalSeparator() const { return "."; }
 };
 
 class Form {
@@ -43,7 +46,7 @@ class Form {
   // `programFolder` holds the program (and EGapDis.txt); `userFolder` is the
   // folder of the settings store, where a user's own table is looked for.
   Form(FormView& view, Reporter& reporter, FileDialogs& dialogs, SettingsStore& store,
-       std::filesystem::path programFolder, std::filesystem::path userFolder, std::string decimalSeparator = ".");
+       std::filesystem::path programFolder, std::filesystem::path userFolder);
   ~Form();  // a running batch is cancelled and waited for
 
   // Window load: the checked box's pattern and the stored settings.
@@ -97,7 +100,6 @@ class Form {
   SettingsStore& store_;
   std::filesystem::path programFolder_;
   std::filesystem::path userFolder_;
-  std::string separator_;
 
   // Kept for the window's whole life, as the commands leave them.
   Mode mode_ = Mode::WithRiskPremium;

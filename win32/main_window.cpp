@@ -173,12 +173,10 @@ bool MainWindow::create(int show) {
   createControls();
   applyDpi(WindowDpi(hwnd_));
 
-  wchar_t separator[8] = L".";
-  GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
   reporter_ = std::make_unique<MessageBoxReporter>(hwnd_);
   dialogs_ = std::make_unique<NativeFileDialogs>(hwnd_);
   form_ = std::make_unique<form::Form>(*this, *reporter_, *dialogs_, store_, platform::ProgramFolder(),
-                                       platform::UserSettingsFolder(), Utf8(separator));
+                                       platform::UserSettingsFolder());
   form_->load();
   ShowWindow(hwnd_, show);
   UpdateWindow(hwnd_);
@@ -353,6 +351,12 @@ void MainWindow::showBatchRunning(bool running) {
 void MainWindow::showBatchShare(const form::BatchShare& share) {
   SendMessageW(control("prgBatch"), PBM_SETPOS, static_cast<WPARAM>(share.fraction * 1000.0), 0);
   SetWindowTextW(control("lblProgress"), Wide(form::ShareText(share)).c_str());
+}
+
+std::string MainWindow::decimalSeparator() const {
+  wchar_t separator[8] = L".";
+  GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, separator, 8);
+  return Utf8(separator);
 }
 
 void MainWindow::postBatchEnded() { PostMessageW(hwnd_, kBatchEnded, 0, 0); }

@@ -40,6 +40,7 @@ class MainWindow : public form::FormView {
   void showBatchRunning(bool running) override;
   void showBatchShare(const form::BatchShare& share) override;
   void postBatchEnded() override;
+  std::string decimalSeparator() const override;
 
  private:
   static LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

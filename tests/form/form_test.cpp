@@ -30,6 +30,7 @@ class FakeView : public FormView {
   bool isChecked(std::string_view c) const override { return checked.count(std::string(c)) && checked.at(std::string(c)); }
   void setChecked(std::string_view c, bool v) override { checked[std::string(c)] = v; }
   void focusBox(std::string_view box) override { focused = box; }
+  std::string decimalSeparator() const override { return separator; }
   void showBatchRunning(bool running) override { busy = running; }
   void showBatchShare(const BatchShare& share) override { shares.push_back(share.fraction); }
   void postBatchEnded() override {
@@ -47,6 +48,7 @@ class FakeView : public FormView {
   std::map<std::string, std::string> texts;
   std::map<std::string, bool> enabled, checked;
   std::string focused;
+  std::string separator = ".";
   bool busy = false;
   std::vector<double> shares;
   std::mutex mutex;
@@ -250,7 +252,8 @@ TEST(FormSettings, StoredUnderSettingResetKeepsTheWindowsOption) {
   // Defaults come with the separator the boxes read; stored texts as stored.
   MemoryStore fresh;
   fresh.data["Setting"]["txtU2"] = "9.725";
-  Form comma(view, reporter, dialogs, fresh, w.folder.path(), {}, ",");
+  view.separator = ",";
+  Form comma(view, reporter, dialogs, fresh, w.folder.path(), {});
   comma.load();
   EXPECT_EQ(view.texts["txtC1"], "0,610");
   EXPECT_EQ(view.texts["txtU7"], "14,759");
