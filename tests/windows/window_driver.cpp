@@ -486,6 +486,15 @@ int wmain(int argc, wchar_t** argv) {
   Same(Text(Box(again.main, L"利子率：")), L"", "after a restart: the emptied txtC3");
   Same(Text(Box(again.main, L"物質資産への投資を除く消費額：")), L"abc", "after a restart: txtU9");
   Same(Text(Box(again.main, L"保険加入率：")), L"0.610", "after a restart: txtC1 as before");
+  // Log-off or shut-down: the settings are kept before the session ends.
+  SendMessageW(Box(again.main, L"家財被害："), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"7.5"));
+  SendMessageW(again.main, WM_ENDSESSION, TRUE, 0);
+  {
+    wchar_t text[64] = {};
+    DWORD bytes = sizeof text;
+    RegGetValueW(HKEY_CURRENT_USER, kSettingKey, L"txtU3", RRF_RT_REG_SZ, nullptr, text, &bytes);
+    Same(text, L"7.5", "the session's end stores txtU3");
+  }
   PostMessageW(again.main, WM_CLOSE, 0, 0);
   Check(Ended(again, 30000), "the second window closes");
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Velmora\\Velmora");
