@@ -4,9 +4,11 @@
 #include <array>
 #include <charconv>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -27,8 +29,11 @@
 namespace velmora {
 namespace {
 
+using batch::IsUtf8;
 using batch::kEchoFields;
 using batch::SplitEight;
+
+static_assert(LineReader::kMaxLine == std::size_t{128} << 20, "the limit msg::kLineTooLong names");
 
 std::size_t MinimumFields(Mode mode) { return mode == Mode::WithRiskPremium ? 8 : 7; }
 
@@ -45,6 +50,24 @@ std::size_t CountFields(std::string_view line, std::size_t enough) {
 
 bool IsAscii(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// What a scan finds in an input's bytes (batch::Chunk::found).
+enum Found : unsigned { kFoundNonAscii = 1, kFoundNotUtf8 = 2 };
+
+unsigned FoundIn(std::string_view bytes) {
+  if (IsAscii(bytes)) return 0;
+  return kFoundNonAscii | (IsUtf8(bytes) ? 0u : unsigned{kFoundNotUtf8});
+}
+
+// UTF-8 without the mark: something outside ASCII, and all of it UTF-8.
+bool FoundUtf8(unsigned found) { return found == kFoundNonAscii; }
+
+// The refusal of a byte outside ASCII that would be echoed into a result of
+// another code page than the input's.
+std::string MixedMessage(std::uint64_t line, bool inputUtf8) {
+  return std::to_string(line) +
+         (inputUtf8 ? msg::kLineEncodingMixedUtf8Input : msg::kLineEncodingMixedCp932Input);
 }
 
 // The part of a line (or of the header) that the result echoes: up to the
@@ -102,6 +125,28 @@ void CheckChunk(batch::Chunk& chunk, std::size_t minimum, bool wholeLine) {
     return chunk.firstBadLine == batch::kNoLine;
   });
   chunk.lines = lines;
+}
+
+// The check's work when the input's code page is to be found (no byte order
+// mark, and kept columns or a chosen code page): the first line short of
+// fields stops the check; the first line whose echo (or whole line when
+// `wholeLine`) holds a byte outside ASCII is only noted, since whether it
+// may be written is known at the end of the file.
+void ScanChunk(batch::Chunk& chunk, std::size_t minimum, bool wholeLine) {
+  std::uint64_t lines = 0;
+  ForEachLine(chunk, [&](std::string_view line) {
+    if (CountFields(line, minimum) < minimum) {
+      chunk.firstBadLine = lines;
+      chunk.badReason = kTooFewFields;
+    } else if (chunk.firstForeignLine == batch::kNoLine &&
+               !IsAscii(wholeLine ? line : line.substr(0, EchoSize(line)))) {
+      chunk.firstForeignLine = lines;
+    }
+    ++lines;
+    return chunk.firstBadLine == batch::kNoLine;
+  });
+  chunk.lines = lines;
+  chunk.found = FoundIn(std::string_view(chunk.text.data(), chunk.text.size()));
 }
 
 // What a run does beyond the twelve columns; none of it in the usual run.
@@ -248,6 +293,19 @@ void ComputeChunk(batch::Chunk& chunk, Mode mode, const CommonSettings& settings
   chunk.lines = lines;
 }
 
+// What the check or the run reports when something under it threw.
+std::string FailureMessage(const std::exception_ptr& error) {
+  try {
+    if (error) std::rethrow_exception(error);
+  } catch (const std::bad_alloc&) {
+    return msg::kOutOfMemory;
+  } catch (const std::exception& e) {
+    return std::string(msg::kRunFailed) + e.what();
+  } catch (...) {
+  }
+  return std::string(msg::kRunFailed) + "?";
+}
+
 std::filesystem::path Absolute(const std::filesystem::path& path) {
   std::error_code ec;
   std::filesystem::path absolute = std::filesystem::absolute(path, ec);
@@ -256,8 +314,10 @@ std::filesystem::path Absolute(const std::filesystem::path& path) {
 
 }  // namespace
 
-bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                     Reporter& reporter, BatchProgress* progress, const BatchOptions& options) {
+namespace {
+
+bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
   if (input.empty()) {
     reporter.error(msg::kSelectInputFile);
     return false;
@@ -296,26 +356,33 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
       return false;
   }
   // Echoed bytes are never converted: in another code page than the input's
-  // only ASCII may be echoed, or the result would mix two code pages.
-  const bool inputUtf8 = reader.StartsWithByteOrderMark();
-  const bool asciiOnly = WritesUtf8(options.encoding, inputUtf8) != inputUtf8;
-  if (asciiOnly && options.keepColumns) {
-    const std::string_view titles(header.data(), header.size());
-    if (!IsAscii(titles.substr(EchoSize(titles)))) {
-      reporter.error(std::string("1") + msg::kLineEncodingMixed);
-      return false;
-    }
+  // only ASCII may be echoed, or the result would mix two code pages. An
+  // input without the mark is UTF-8 when all its bytes outside ASCII are;
+  // that is known at its end, and matters only to kept columns or a chosen
+  // code page.
+  const bool mark = reader.StartsWithByteOrderMark();
+  const bool scan = !mark && (options.keepColumns || options.encoding != OutputEncoding::FromInput);
+  const std::string_view titles(header.data(), header.size());
+  const std::string_view keptTitles = options.keepColumns ? titles.substr(EchoSize(titles)) : std::string_view();
+  const bool asciiOnly = !scan && WritesUtf8(options.encoding, mark) != mark;
+  if (asciiOnly && !IsAscii(keptTitles)) {
+    reporter.error(MixedMessage(1, mark));
+    return false;
   }
   const std::size_t minimum = MinimumFields(mode);
   const bool wholeLine = options.keepColumns;
   std::uint64_t linesBefore = 0;  // data lines delivered so far, in order
   std::uint64_t badLine = 0;      // line number in the file, the header being 1
   int badReason = kTooFewFields;
+  std::uint64_t foreignLine = IsAscii(keptTitles) ? 0 : 1;  // the first line a scan noted, 0 for none
+  unsigned found = FoundIn(titles);
   std::function<void(batch::Chunk&)> work = [minimum](batch::Chunk& chunk) {
     CheckChunk<false>(chunk, minimum, false);
   };
   if (asciiOnly) {
     work = [minimum, wholeLine](batch::Chunk& chunk) { CheckChunk<true>(chunk, minimum, wholeLine); };
+  } else if (scan) {
+    work = [minimum, wholeLine](batch::Chunk& chunk) { ScanChunk(chunk, minimum, wholeLine); };
   }
   const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
     if (chunk.firstBadLine != batch::kNoLine) {
@@ -323,32 +390,48 @@ bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::
       badReason = chunk.badReason;
       return false;
     }
+    if (foreignLine == 0 && chunk.firstForeignLine != batch::kNoLine) {
+      foreignLine = linesBefore + chunk.firstForeignLine + 2;
+    }
+    found |= chunk.found;
     linesBefore += chunk.lines;
     return true;
   };
-  switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress)) {
+  std::exception_ptr error;
+  switch (batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error,
+                             options.bytesInFlight)) {
     case batch::PipelineEnd::Completed:
+      if (scan) {
+        const bool inputUtf8 = FoundUtf8(found);
+        if (WritesUtf8(options.encoding, inputUtf8) != inputUtf8 && foreignLine != 0) {
+          reporter.error(MixedMessage(foreignLine, inputUtf8));
+          return false;
+        }
+        if (inputIsUtf8 != nullptr) *inputIsUtf8 = inputUtf8;
+      }
       break;
     case batch::PipelineEnd::Cancelled:
       return false;
     case batch::PipelineEnd::Stopped:
-      reporter.error(std::to_string(badLine) +
-                     (badReason == kNotAscii ? msg::kLineEncodingMixed : msg::kLineFormatInvalid));
+      reporter.error(badReason == kNotAscii ? MixedMessage(badLine, mark)
+                                            : std::to_string(badLine) + msg::kLineFormatInvalid);
       return false;
-    case batch::PipelineEnd::LineTooLong:  // far longer than any household: not this file's format
-      reporter.error(std::to_string(linesBefore + 2) + msg::kLineFormatInvalid);
+    case batch::PipelineEnd::LineTooLong:  // far longer than any household
+      reporter.error(std::to_string(linesBefore + 2) + msg::kLineTooLong);
       return false;
     case batch::PipelineEnd::ReadFailed:
-    case batch::PipelineEnd::Failed:
       reporter.error(msg::kInputUnreadable);
+      return false;
+    case batch::PipelineEnd::Failed:
+      reporter.error(FailureMessage(error));
       return false;
   }
   return BatchPassEnded(progress, reader.consumed());
 }
 
-BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                      const CommonSettings& settings, const GapTable& table, Reporter& reporter,
-                      BatchProgress* progress, const BatchOptions& options, BatchSummary* summary) {
+BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                 const CommonSettings& settings, const GapTable& table, Reporter& reporter, BatchProgress* progress,
+                 const BatchOptions& options, BatchSummary* summary) {
   // Checked again here: the result replaces the output only at the end, but it
   // must never replace the input.
   if (input.native() == output.native() || platform::SameFile(input, output)) {
@@ -357,7 +440,8 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   }
   if (progress != nullptr && progress->cancelled()) return BatchOutcome::Cancelled;
   batch::ResultFile result;
-  if (!result.Create(output)) {
+  const bool toFile = options.writeResultFile;
+  if (toFile && !result.Create(output)) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
@@ -370,16 +454,18 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
   }
   const auto write = [&](const char* bytes, std::size_t size) {
     if (outputDigest) outputDigest->Update(bytes, size);
-    return result.Write(bytes, size);
+    return !toFile || result.Write(bytes, size);
   };
   const RunExtras extras{options.keepColumns, false, summary != nullptr};
   RunFigures figures;
   std::mutex figuresMutex;
   bool utf8 = false;
   batch::PipelineEnd end = batch::PipelineEnd::Completed;
+  std::exception_ptr error;
   std::uint64_t consumed = 0;
   std::uint64_t linesBefore = 0;
   std::uint64_t mixedLine = 0;  // a line the code page refuses, the header being 1
+  bool mixedInputUtf8 = false;
   {
     batch::InputFile file;
     if (!file.Open(input)) {
@@ -400,8 +486,10 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;
     }
-    const bool inputUtf8 = reader.StartsWithByteOrderMark();
+    const bool chosen = options.keepColumns || options.encoding != OutputEncoding::FromInput;
+    const bool inputUtf8 = reader.StartsWithByteOrderMark() || (options.inputIsUtf8 && chosen);
     utf8 = WritesUtf8(options.encoding, inputUtf8);
+    mixedInputUtf8 = inputUtf8;
     RunExtras lineExtras = extras;
     lineExtras.asciiOnly = utf8 != inputUtf8;
     std::string head = utf8 ? std::string("\xEF\xBB\xBF") + msg::kResultHeader : std::string(msg::kResultHeaderCp932);
@@ -444,7 +532,8 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       return write(chunk.block.data(), chunk.block.size());
     };
     if (headerRead == batch::ChunkReader::Status::Chunk) {
-      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress);
+      end = batch::RunPipeline(reader, BatchThreads(options.threads), work, deliver, progress, &error,
+                               options.bytesInFlight);
     }
     consumed = reader.consumed();
   }  // the input is closed before the result is put in place
@@ -455,25 +544,29 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       return BatchOutcome::Cancelled;
     case batch::PipelineEnd::Stopped:
       if (mixedLine != 0) {
-        reporter.error(std::to_string(mixedLine) + msg::kLineEncodingMixed);
+        reporter.error(MixedMessage(mixedLine, mixedInputUtf8));
       } else {
         reporter.error(msg::kOutputUnwritable);
       }
       return BatchOutcome::Failed;
-    case batch::PipelineEnd::LineTooLong:
+    case batch::PipelineEnd::LineTooLong:  // the input has changed since its check
+      reporter.error(std::to_string(linesBefore + 2) + msg::kLineTooLong);
+      return BatchOutcome::Failed;
     case batch::PipelineEnd::ReadFailed:
-    case batch::PipelineEnd::Failed:
       reporter.error(msg::kInputUnreadable);
       return BatchOutcome::Failed;
+    case batch::PipelineEnd::Failed:
+      reporter.error(FailureMessage(error));
+      return BatchOutcome::Failed;
   }
-  if (!result.Finish()) {
+  if (toFile && !result.Finish()) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
   // The last moment a cancel is heeded: once the result has taken the
   // output's place, the run has completed.
   if (!BatchPassEnded(progress, consumed)) return BatchOutcome::Cancelled;
-  if (!result.Commit()) {
+  if (toFile && !result.Commit()) {
     reporter.error(msg::kOutputUnwritable);
     return BatchOutcome::Failed;
   }
@@ -499,11 +592,38 @@ BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem:
       if (totals.count > 0) {
         column.min = totals.min;
         column.max = totals.max;
-        column.mean = column.sum / static_cast<double>(totals.count);
+        column.mean = totals.sum.Mean(totals.count);
       }
     }
   }
   return BatchOutcome::Completed;
+}
+
+}  // namespace
+
+// Whatever throws under the check or the run (memory, the digest, a hook)
+// ends it with its own message; the files are closed and the temporary file
+// removed on the way out.
+bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                     Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
+  if (inputIsUtf8 != nullptr) *inputIsUtf8 = false;
+  try {
+    return CheckFiles(input, output, mode, reporter, progress, options, inputIsUtf8);
+  } catch (...) {
+    reporter.error(FailureMessage(std::current_exception()));
+    return false;
+  }
+}
+
+BatchOutcome RunBatch(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
+                      const CommonSettings& settings, const GapTable& table, Reporter& reporter,
+                      BatchProgress* progress, const BatchOptions& options, BatchSummary* summary) {
+  try {
+    return Run(input, output, mode, settings, table, reporter, progress, options, summary);
+  } catch (...) {
+    reporter.error(FailureMessage(std::current_exception()));
+    return BatchOutcome::Failed;
+  }
 }
 
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,
@@ -511,16 +631,25 @@ BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settin
   if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
   // The table's digest as near its load as can be.
   std::optional<std::string> tableDigest;
-  if (summary != nullptr) tableDigest = Sha256OfFile(command.gapTableFile);
+  if (summary != nullptr) {
+    try {
+      tableDigest = Sha256OfFile(command.gapTableFile);
+    } catch (...) {  // the digest itself failed, not the file
+      reporter.error(FailureMessage(std::current_exception()));
+      return BatchOutcome::Failed;
+    }
+  }
   if (!CheckCommonSettings(command.settingTexts, command.mode, settings, reporter, command.decimalSeparator)) {
     return BatchOutcome::Failed;
   }
-  if (!CheckBatchFiles(command.input, command.output, command.mode, reporter, progress, command.options)) {
+  BatchOptions options = command.options;
+  if (!CheckBatchFiles(command.input, command.output, command.mode, reporter, progress, options,
+                       &options.inputIsUtf8)) {
     return progress != nullptr && progress->cancelled() ? BatchOutcome::Cancelled : BatchOutcome::Failed;
   }
   BatchSummary run;
   const BatchOutcome outcome = RunBatch(command.input, command.output, command.mode, settings, table, reporter,
-                                        progress, command.options, summary != nullptr ? &run : nullptr);
+                                        progress, options, summary != nullptr ? &run : nullptr);
   if (outcome != BatchOutcome::Completed) return outcome;
   if (summary != nullptr) {
     run.version = kVersion;
@@ -531,7 +660,12 @@ BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settin
     run.gapTableSha256 = tableDigest.value_or("");
     *summary = std::move(run);
   }
-  reporter.info(msg::kBatchCompleted);
+  // Kept columns of a UTF-8 input without the mark made the result UTF-8.
+  if (options.inputIsUtf8 && options.keepColumns && options.encoding == OutputEncoding::FromInput) {
+    reporter.info(std::string(msg::kBatchCompleted) + "\n" + msg::kWrittenAsUtf8);
+  } else {
+    reporter.info(msg::kBatchCompleted);
+  }
   return outcome;
 }
 

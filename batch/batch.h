@@ -31,14 +31,18 @@ enum class BatchOutcome { Completed, Failed, Cancelled };
 // Both names given, not the same file, input not empty, every data line with
 // enough fields for the mode. When the result's code page is not the input's,
 // also no byte outside ASCII in what the result would echo (and in the kept
-// titles). Reports the first failure in input order. False without a message
-// when `progress` is cancelled.
+// titles). Reports the first failure in input order (a short line first when
+// the input's code page is known only at its end). False without a message
+// when `progress` is cancelled. `inputIsUtf8` gets what the run needs in
+// BatchOptions::inputIsUtf8.
 bool CheckBatchFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
-                     Reporter& reporter, BatchProgress* progress = nullptr, const BatchOptions& options = {});
+                     Reporter& reporter, BatchProgress* progress = nullptr, const BatchOptions& options = {},
+                     bool* inputIsUtf8 = nullptr);
 
 // Streams the input through the model of the mode into the result file. The
 // result is written beside the output and put in its place only when the run
-// has completed; a failed or cancelled run leaves any earlier output as it was.
+// has completed; a failed or cancelled run leaves any earlier output as it was
+// (with BatchOptions::writeResultFile false nothing is written at all).
 // With `summary`, a completed run fills its files, counts and column figures
 // (the rest is the command's, see RunBatchCommand); the run then also hashes
 // the input as it reads it and the result as it writes it.

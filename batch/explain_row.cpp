@@ -1,5 +1,6 @@
 #include "batch/explain_row.h"
 
+#include <algorithm>
 #include <charconv>
 #include <span>
 
@@ -135,6 +136,13 @@ Explanation ExplainRow(std::string_view row, Mode mode, const CommonSettingTexts
                        const CommonSettings& settings, const GapTable& table, const std::filesystem::path& gapTable) {
   Explanation e = Start(mode, settingTexts, settings, gapTable);
   e.row = std::string(row);
+  e.fromRow = true;
+  // A batch's check refuses a line short of fields before any row check.
+  e.fields = row.empty() ? 0 : static_cast<std::size_t>(std::count(row.begin(), row.end(), ',')) + 1;
+  if (e.fields < HouseholdFieldsRead(mode)) {
+    e.tooFewFields = true;
+    return e;
+  }
   std::array<std::string_view, batch::kEchoFields> fields;
   batch::SplitEight(row, fields);
   RowRejection why;
@@ -156,6 +164,7 @@ Explanation ExplainHousehold(const HouseholdInput& household, Mode mode, const C
 }
 
 std::string ExplanationFailure(const Explanation& e) {
+  if (e.tooFewFields) return msg::kInputFormatInvalid;
   if (e.rejected) {
     std::string message = msg::kRowRejected;
     switch (e.rejected->test) {
@@ -197,8 +206,8 @@ std::string ExplanationText(const Explanation& e) {
     const bool used = (k == 0) != (e.mode == Mode::WithRiskPremium);
     Line(out, kSettingNames[k], e.settingTexts[k], used ? SingleText(singles[k]) : "（このモードでは使わない）");
   }
-  if (!e.row.empty()) out += "入力行: " + e.row + "\n";
-  if (e.rejected) return out;
+  if (e.fromRow) out += "入力行: " + e.row + "\n";
+  if (e.rejected || e.tooFewFields) return out;
   out += "世帯の値（単精度）:\n";
   for (std::size_t i = 0; i < HouseholdFieldsRead(e.mode); ++i) {
     Line(out, kHouseholdFields[i].name, SingleText(e.household.*kHouseholdFields[i].field));
@@ -219,8 +228,9 @@ std::string ExplanationJson(const Explanation& e) {
       {"gapTable", platform::Utf8FromPath(e.gapTable)},
       {"settings", SettingsJson(e.mode, e.settingTexts, e.settings)},
   };
-  if (!e.row.empty()) json["row"] = e.row;
-  if (!e.rejected) {
+  // A row from a CP932 file is shown as its characters, not replaced.
+  if (e.fromRow) json["row"] = batch::IsUtf8(e.row) ? e.row : platform::Utf8FromCp932(e.row);
+  if (!e.rejected && !e.tooFewFields) {
     Json household = Json::object();
     for (std::size_t i = 0; i < HouseholdFieldsRead(e.mode); ++i) {
       household[std::string(kHouseholdFields[i].name)] = SingleJson(e.household.*kHouseholdFields[i].field);
@@ -241,6 +251,11 @@ std::string ExplanationJson(const Explanation& e) {
     }
     json["results"] = results;
     json["display"] = shown;
+  } else if (e.tooFewFields) {
+    json["failure"] = {{"check", "fields"},
+                       {"fields", e.fields},
+                       {"minimum", HouseholdFieldsRead(e.mode)},
+                       {"message", ExplanationFailure(e)}};
   } else if (e.rejected) {
     static constexpr const char* kTests[] = {"NotNumeric", "AssetSumZero", "LiquiditySumZero"};
     Json failure = {{"check", "row"}, {"test", kTests[static_cast<int>(e.rejected->test)]}};

@@ -22,6 +22,9 @@ struct Explanation {
   CommonSettings settings;                  // as the check stored them
   std::filesystem::path gapTable;
   std::string row;
+  bool fromRow = false;                  // explained from `row` (which may be empty)
+  std::size_t fields = 0;                // of the row: commas plus one, 0 when empty
+  bool tooFewFields = false;             // fewer than the mode needs: the check refuses the line
   std::optional<RowRejection> rejected;  // the row check refused the line
   HouseholdInput household;              // when the row check passed
   std::optional<FailedStep> failed;      // the model could not compute the household
@@ -29,7 +32,7 @@ struct Explanation {
   std::vector<NamedQuantity> quantities;
   ModelResult results;  // when computed
 
-  bool computed() const { return !rejected && !failed; }
+  bool computed() const { return !tooFewFields && !rejected && !failed; }
 };
 
 // Reads `row` as one data line of an input file (without its terminator)

@@ -3,9 +3,33 @@
 #include <atomic>
 #include <chrono>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace velmora::batch {
 namespace fs = std::filesystem;
+
+std::optional<std::pair<std::size_t, std::size_t>> FindSharedFile(std::span<const RunFile> files) {
+  std::vector<platform::FileIdentity> ids;
+  std::vector<fs::path> spelt;  // for files nothing is known of: the path itself, made absolute
+  for (const RunFile& file : files) {
+    ids.push_back(platform::IdentifyFile(file.path));
+    std::error_code ec;
+    fs::path absolute = fs::absolute(file.path, ec);
+    spelt.push_back((ec ? file.path : absolute).lexically_normal());
+  }
+  for (std::size_t b = 1; b < files.size(); ++b) {
+    for (std::size_t a = 0; a < b; ++a) {
+      if (!files[a].written && !files[b].written) continue;
+      if (files[a].path.empty() || files[b].path.empty()) continue;
+      const bool same = files[a].path.native() == files[b].path.native() ||
+                        platform::SameIdentity(ids[a], ids[b]) ||
+                        (!ids[a].known && !ids[b].known && spelt[a] == spelt[b]);
+      if (same) return std::pair{a, b};
+    }
+  }
+  return std::nullopt;
+}
 
 void InputFile::Close() {
   if (file_ != platform::kNoFile) platform::Close(file_);

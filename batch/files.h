@@ -4,11 +4,28 @@
 #include <cstdint>
 #include <cstddef>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string_view>
+#include <utility>
 
 #include "batch/platform.h"
 
 namespace velmora::batch {
+
+// A file a run names: read (the input, the gap table) or written (the
+// result, the summary, any other file a run writes).
+struct RunFile {
+  std::filesystem::path path;
+  bool written = false;
+};
+
+// The first two of a run's files (their indexes, in list order) that name one
+// file while at least one of them is written, however they are spelt: ./a
+// and a, an absolute path, a symbolic link, a file that does not exist yet.
+// Checked before anything is computed, so that no file of the run takes the
+// place of another.
+std::optional<std::pair<std::size_t, std::size_t>> FindSharedFile(std::span<const RunFile> files);
 
 // An input file opened for reading. Closed by the destructor on every path.
 class InputFile {

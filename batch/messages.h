@@ -15,9 +15,20 @@ inline constexpr const char* kOutputUnwritable = "出力ファイルに書き込
 inline constexpr const char* kBatchCompleted = "一括計算の結果を出力ファイルに書き込みました";
 // Our own: the input was deleted, locked or unreadable since it was chosen.
 inline constexpr const char* kInputUnreadable = "入力ファイルを読み取れません";
-// Our own, after a line number: the result would mix two code pages.
-inline constexpr const char* kLineEncodingMixed =
-    "行目：ASCII以外の文字があるため、入力と異なる文字コードでは出力できません";
+// Our own, after a line number: the result would mix two code pages. Each
+// names the input's code page, the result's and the option that makes them one.
+inline constexpr const char* kLineEncodingMixedUtf8Input =
+    "行目：入力はUTF-8、結果はCP932のため、ASCII以外の文字を書き出せません"
+    "（--output-encoding utf-8 で書き出せます）";
+inline constexpr const char* kLineEncodingMixedCp932Input =
+    "行目：入力はCP932、結果はUTF-8のため、ASCII以外の文字を書き出せません"
+    "（--output-encoding cp932 で書き出せます）";
+// Our own, after the completion message: the kept columns decided the code page.
+inline constexpr const char* kWrittenAsUtf8 =
+    "入力がBOMなしのUTF-8のため、結果はBOM付きのUTF-8で書き出しました";
+// Our own, after a line number: a line past the limit of one line, far
+// longer than any household's (LineReader::kMaxLine).
+inline constexpr const char* kLineTooLong = "行目：1行が長すぎます（1行は128 MiBまでです）";
 // Our own, after "1": a header kept for its titles must fit in memory.
 inline constexpr const char* kHeaderTooLong = "行目：見出し行が長すぎるため、9列目以降の見出しを結果に残せません";
 // Our own, for one household explained: why it was not computed.
@@ -31,6 +42,10 @@ inline constexpr const char* kRowAssetSumZero = "「家庭用品額」＋「家�
 inline constexpr const char* kRowLiquiditySumZero = "「世帯金融資産残高」＋「世帯年収」が0です";
 inline constexpr const char* kModelFailed = "モデルで計算できません：";
 inline constexpr const char* kStepNotFinite = "が有限の値になりません";
+// Our own: the check or the run could not go on for a reason of its own
+// (not the files'): memory, or a failure named after the colon.
+inline constexpr const char* kOutOfMemory = "メモリが足りないため、処理を中止しました";
+inline constexpr const char* kRunFailed = "予期しないエラーのため、処理を中止しました：";
 // Our own: the summary of a completed run could not be written.
 inline constexpr const char* kSummaryUnwritable = "集計ファイルに書き込みができません";
 

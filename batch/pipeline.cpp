@@ -200,13 +200,23 @@ ChunkReader::Status ChunkReader::Next(Chunk& chunk) {
 }
 
 PipelineEnd RunPipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress) {
-  return Pipeline(reader, threads, work, deliver, progress).Run();
+                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
+                        std::exception_ptr* error, std::size_t bytesInFlight) {
+  Pipeline pipeline(reader, threads, work, deliver, progress, bytesInFlight);
+  const PipelineEnd end = pipeline.Run();
+  if (error != nullptr) *error = pipeline.error();
+  return end;
 }
 
 Pipeline::Pipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-                   const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress)
-    : reader_(reader), threads_(std::max(threads, 1u)), work_(work), deliver_(deliver), progress_(progress) {
+                   const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
+                   std::size_t bytesInFlight)
+    : reader_(reader),
+      threads_(std::max(threads, 1u)),
+      work_(work),
+      deliver_(deliver),
+      progress_(progress),
+      bytesInFlight_(bytesInFlight) {
   // Two chunks per thread: one being worked on, one done and waiting for an
   // earlier one, so that no thread waits for long. One thread needs one.
   const std::size_t count = threads_ == 1 ? 1 : 2 * std::size_t{threads_};
@@ -224,11 +234,17 @@ PipelineEnd Pipeline::Run() {
   std::optional<std::stop_callback<decltype(cancel)>> onCancel;
   if (progress_ != nullptr) onCancel.emplace(progress_->stopToken(), cancel);
   {
+    // Room for every helper before the first starts: growing the list later
+    // could fail with helpers already running.
     std::vector<std::jthread> helpers;
-    for (unsigned i = 1; i < threads_; ++i) {
+    try {
+      helpers.reserve(threads_ - 1);
+    } catch (const std::bad_alloc&) {
+    }
+    for (unsigned i = 1; i < threads_ && helpers.size() < helpers.capacity(); ++i) {
       try {
         helpers.emplace_back([this] { Work(false); });
-      } catch (const std::system_error&) {
+      } catch (const std::exception&) {
         break;  // the system gives no more threads: the ones there do the work
       }
     }
@@ -246,13 +262,22 @@ void Pipeline::Work(bool callingThread) {
     chunk->block.clear();
     chunk->lines = 0;
     chunk->firstBadLine = kNoLine;
+    chunk->firstForeignLine = kNoLine;
+    chunk->found = 0;
     try {
       work_(*chunk);
     } catch (...) {
-      Stop(PipelineEnd::Failed);
+      Fail(std::current_exception());
     }
     Complete(chunk);
-    if (callingThread && progress_ != nullptr && !progress_->Ask()) return;  // the stop callback tells the others
+    if (callingThread && progress_ != nullptr) {
+      try {
+        if (!progress_->Ask()) return;  // the stop callback tells the others
+      } catch (...) {
+        Fail(std::current_exception());
+        return;
+      }
+    }
   }
 }
 
@@ -267,17 +292,36 @@ Chunk* Pipeline::Acquire() {
   }
   // Reading needs no lock but the reader's: others deliver meanwhile.
   ChunkReader::Status status = ChunkReader::Status::End;
+  std::exception_ptr error;
   {
     std::lock_guard lock(readMutex_);
+    if (!inputDone_) {
+      // The bound on memory: while the chunks in flight hold the budget, the
+      // next is read only once some are delivered (the earliest is always
+      // being worked on or delivered, so this cannot wait for ever).
+      std::unique_lock budget(mutex_);
+      chunkFreed_.wait(budget, stop_.get_token(),
+                       [this] { return textInFlight_ < bytesInFlight_ || textInFlight_ == 0; });
+      if (stop_.stop_requested()) {
+        free_.push_back(chunk);
+        return nullptr;
+      }
+    }
     if (inputDone_) {
       status = inputStatus_;  // whoever comes later learns how the input ended
     } else {
       try {
         status = reader_.Next(*chunk);
       } catch (...) {
+        // Not the file: something under the reading (the digest) failed.
+        error = std::current_exception();
         status = ChunkReader::Status::ReadFailed;
       }
       if (status == ChunkReader::Status::Chunk) {
+        {
+          std::lock_guard counted(mutex_);
+          textInFlight_ += chunk->text.size();
+        }
         chunk->sequence = nextSequence_++;
         if (progress_ != nullptr) progress_->bytesRead_.store(reader_.consumed(), std::memory_order_relaxed);
       } else {
@@ -287,6 +331,7 @@ Chunk* Pipeline::Acquire() {
     }
   }
   if (status == ChunkReader::Status::Chunk) return chunk;
+  if (error) Fail(error);
   std::lock_guard lock(mutex_);
   free_.push_back(chunk);
   inputEnded_ = true;
@@ -315,18 +360,22 @@ void Pipeline::Complete(Chunk* chunk) {
       try {
         goOn = deliver_(*next);
       } catch (...) {
+        Fail(std::current_exception());
         goOn = false;
       }
       if (progress_ != nullptr) progress_->lines_.fetch_add(next->lines, std::memory_order_relaxed);
     }
     // A chunk grown for a long line gives its memory back.
+    const std::size_t text = next->text.size();
     const std::size_t usual = reader_.chunkBytes();
     if (next->text.capacity() > 4 * usual) next->text.Release();
     if (next->block.capacity() > 8 * usual + 8192) next->block.Release();
     lock.lock();
     ++nextDelivery_;
+    textInFlight_ -= text;
     free_.push_back(next);
-    chunkFreed_.notify_one();
+    // Threads wait for a free chunk, and the reader for the budget.
+    chunkFreed_.notify_all();
     if (!goOn && !stopped_) {
       stopped_ = true;
       stopReason_ = PipelineEnd::Stopped;
@@ -334,6 +383,14 @@ void Pipeline::Complete(Chunk* chunk) {
     }
   }
   delivering_ = false;
+}
+
+void Pipeline::Fail(std::exception_ptr error) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!error_) error_ = std::move(error);
+  }
+  Stop(PipelineEnd::Failed);
 }
 
 void Pipeline::Stop(PipelineEnd why) {

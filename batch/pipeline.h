@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -68,6 +69,8 @@ struct Chunk {
   std::uint64_t lines = 0;
   std::uint64_t firstBadLine = kNoLine;  // index within the chunk
   int badReason = 0;                     // what the work found wrong with it
+  std::uint64_t firstForeignLine = kNoLine;  // index within the chunk: the first of note that stops nothing
+  unsigned found = 0;                        // what the work found in the chunk's bytes (its own flags)
 };
 
 // Cuts the input into a header and chunks. Used by one thread at a time.
@@ -116,35 +119,44 @@ enum class PipelineEnd {
   Cancelled,    // the progress hook answered false, or cancel() was called
   ReadFailed,   // after every line before the failure was delivered
   LineTooLong,  // likewise
-  Failed,       // the work could not be done (memory)
+  Failed,       // the work, the delivery or the reading threw: see `error`
 };
 
 // Runs the whole input after the header through `work` and `deliver`.
 // `work` runs on any of `threads` threads (the calling one included), on
 // several chunks at once; `deliver` gets the chunks one at a time in input
 // order, on any of them, and answers false to stop. At most two chunks per
-// thread are in memory. The hook of `progress` (may be null) is called on the
-// calling thread only; its counts move as chunks are delivered.
+// thread are in memory, and no chunk is read while the chunks read and not
+// yet delivered hold `bytesInFlight` bytes: at most that plus one longest
+// line. The hook of `progress` (may be null) is called on the
+// calling thread only; its counts move as chunks are delivered. Whatever
+// throws (the work, the delivery, the reader, the hook) ends the pass as
+// Failed, and `error` (may be null) gets the first exception.
 PipelineEnd RunPipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress);
+                        const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress,
+                        std::exception_ptr* error = nullptr, std::size_t bytesInFlight = BatchOptions{}.bytesInFlight);
 
 class Pipeline {
  public:
   Pipeline(ChunkReader& reader, unsigned threads, const std::function<void(Chunk&)>& work,
-           const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress);
+           const std::function<bool(const Chunk&)>& deliver, BatchProgress* progress, std::size_t bytesInFlight);
   PipelineEnd Run();
+  // The first exception of a Failed pass.
+  std::exception_ptr error() const { return error_; }
 
  private:
   void Work(bool callingThread);
   Chunk* Acquire();
   void Complete(Chunk* chunk);
   void Stop(PipelineEnd why);  // the first reason wins
+  void Fail(std::exception_ptr error);  // Stop(Failed), keeping the first exception
 
   ChunkReader& reader_;
   const unsigned threads_;
   const std::function<void(Chunk&)>& work_;
   const std::function<bool(const Chunk&)>& deliver_;
   BatchProgress* const progress_;
+  const std::size_t bytesInFlight_;
 
   std::mutex readMutex_;  // the reader and the sequence numbers
   std::uint64_t nextSequence_ = 0;
@@ -158,11 +170,13 @@ class Pipeline {
   std::vector<Chunk*> free_;
   std::vector<Chunk*> done_;  // by sequence modulo the number of chunks
   std::uint64_t nextDelivery_ = 0;
+  std::size_t textInFlight_ = 0;  // input bytes of the chunks read and not yet delivered
   bool delivering_ = false;
   bool inputEnded_ = false;
   PipelineEnd inputEnd_ = PipelineEnd::Completed;
   bool stopped_ = false;
   PipelineEnd stopReason_ = PipelineEnd::Completed;
+  std::exception_ptr error_;
 };
 
 }  // namespace velmora::batch

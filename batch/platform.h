@@ -21,6 +21,10 @@ inline constexpr File kNoFile = -1;
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
 
+// CP932 bytes as UTF-8 (iconv; MultiByteToWideChar); a byte that is not
+// CP932 becomes U+FFFD.
+std::string Utf8FromCp932(std::string_view cp932);
+
 // --- Input --------------------------------------------------------------
 
 // Opens a regular file (not a folder, pipe or device: the batch reads its
@@ -34,6 +38,22 @@ std::ptrdiff_t Read(File file, char* into, std::size_t size);
 // same volume serial number and file index on Windows. False when either
 // cannot be looked at.
 bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
+// What tells one file from another, for a path whose file may not exist
+// yet: the file's own identity when it exists, else its folder's identity and
+// its name, following symbolic links (a dangling link names its target).
+// `known` is false when neither the file nor its folder can be looked at.
+struct FileIdentity {
+  bool known = false;
+  bool exists = false;
+  std::uint64_t volume = 0;  // device; volume serial number
+  std::uint64_t index = 0;   // inode; file index (of the folder when !exists)
+  std::filesystem::path name;  // when !exists
+};
+FileIdentity IdentifyFile(const std::filesystem::path& path);
+// Whether two identities are one file (names compared as the file system
+// does: case-insensitively on Windows).
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b);
 
 // --- Output -------------------------------------------------------------
 

@@ -1,5 +1,6 @@
 // The batch's system calls on Linux and other POSIX systems.
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +21,32 @@ int Fd(File file) { return static_cast<int>(file); }
 // Paths are bytes here: a name that is no valid UTF-8 still names its file.
 fs::path PathFromUtf8(std::string_view utf8) { return fs::path(std::string(utf8)); }
 std::string Utf8FromPath(const fs::path& path) { return path.string(); }
+
+std::string Utf8FromCp932(std::string_view cp932) {
+  std::string out;
+  const iconv_t converter = ::iconv_open("UTF-8", "CP932");
+  if (converter == reinterpret_cast<iconv_t>(-1)) {
+    for (const char c : cp932) out += static_cast<unsigned char>(c) < 0x80 ? std::string(1, c) : "\xEF\xBF\xBD";
+    return out;
+  }
+  std::string in(cp932);
+  char* from = in.data();
+  std::size_t left = in.size();
+  char buffer[1024];
+  while (left > 0) {
+    char* to = buffer;
+    std::size_t room = sizeof buffer;
+    const std::size_t done = ::iconv(converter, &from, &left, &to, &room);
+    out.append(buffer, static_cast<std::size_t>(to - buffer));
+    if (done == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      out += "\xEF\xBF\xBD";  // not CP932 (or cut short): one byte replaced, the rest goes on
+      ++from;
+      --left;
+    }
+  }
+  ::iconv_close(converter);
+  return out;
+}
 
 File OpenInput(const fs::path& path, std::uint64_t& size) {
   // Opening without blocking keeps a named pipe without a writer from hanging
@@ -50,6 +77,43 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   struct stat sa {}, sb {};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+FileIdentity IdentifyFile(const fs::path& path) {
+  FileIdentity id;
+  fs::path target = path;
+  for (int hops = 0; hops <= 40; ++hops) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      std::error_code ec;
+      const fs::path link = fs::read_symlink(target, ec);
+      if (ec) return id;
+      target = link.is_absolute() ? link : target.parent_path() / link;
+      continue;
+    }
+    if (::stat(target.c_str(), &st) == 0) {
+      id.known = id.exists = true;
+      id.volume = static_cast<std::uint64_t>(st.st_dev);
+      id.index = static_cast<std::uint64_t>(st.st_ino);
+      return id;
+    }
+    // Not there yet: the folder it would be created in, and its name there.
+    const fs::path name = target.filename();
+    if (errno != ENOENT || name.empty() || name == "." || name == "..") return id;
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return id;
+    id.known = true;
+    id.volume = static_cast<std::uint64_t>(st.st_dev);
+    id.index = static_cast<std::uint64_t>(st.st_ino);
+    id.name = name;
+    return id;
+  }
+  return id;
+}
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.exists == b.exists && a.volume == b.volume && a.index == b.index &&
+         a.name == b.name;
 }
 
 bool FindOutputPlace(const fs::path& output, OutputPlace& place) {
@@ -110,7 +174,18 @@ bool FlushToDisk(File file) { return ::fsync(Fd(file)) == 0 || errno == EINVAL; 
 
 bool Close(File file) { return ::close(Fd(file)) == 0; }
 
-bool Replace(const fs::path& from, const fs::path& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
+bool Replace(const fs::path& from, const fs::path& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) return false;
+  // The new name on disk too, as the Windows commit writes through: a crash
+  // soon after must not bring the earlier output back.
+  const fs::path folder = to.parent_path().empty() ? fs::path(".") : to.parent_path();
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+  return true;
+}
 
 void Remove(const fs::path& path) { ::unlink(path.c_str()); }
 

@@ -83,6 +83,14 @@ std::ptrdiff_t Read(File file, char* into, std::size_t size) {
   return static_cast<std::ptrdiff_t>(got);
 }
 
+std::string Utf8FromCp932(std::string_view cp932) {
+  if (cp932.empty()) return {};
+  const int size = MultiByteToWideChar(932, 0, cp932.data(), static_cast<int>(cp932.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
+  MultiByteToWideChar(932, 0, cp932.data(), static_cast<int>(cp932.size()), wide.data(), size);
+  return Utf8FromPath(fs::path(wide));
+}
+
 bool SameFile(const fs::path& a, const fs::path& b) {
   BY_HANDLE_FILE_INFORMATION infoA{}, infoB{};
   for (auto [path, info] : {std::pair{&a, &infoA}, std::pair{&b, &infoB}}) {
@@ -94,6 +102,43 @@ bool SameFile(const fs::path& a, const fs::path& b) {
   }
   return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
          infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
+FileIdentity IdentifyFile(const fs::path& path) {
+  FileIdentity id;
+  const auto look = [&id](const fs::path& at) {
+    const HANDLE file = OpenToLookAt(at);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    id.known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return id.known;
+  };
+  if (look(path)) {
+    id.exists = true;
+    return id;
+  }
+  const DWORD error = GetLastError();
+  const fs::path name = path.filename();
+  if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) || name.empty() || name == L"." ||
+      name == L"..") {
+    return id;
+  }
+  // Not there yet: the folder it would be created in, and its name there.
+  if (!look(path.parent_path().empty() ? fs::path(L".") : path.parent_path())) return {};
+  id.name = name;
+  return id;
+}
+
+bool SameIdentity(const FileIdentity& a, const FileIdentity& b) {
+  if (!a.known || !b.known || a.exists != b.exists || a.volume != b.volume || a.index != b.index) return false;
+  const std::wstring& x = a.name.native();
+  const std::wstring& y = b.name.native();
+  return x.size() == y.size() &&
+         (x.empty() || CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(), static_cast<int>(y.size()),
+                                            TRUE) == CSTR_EQUAL);
 }
 
 bool FindOutputPlace(const fs::path& output, OutputPlace& place) {

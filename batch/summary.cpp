@@ -1,7 +1,9 @@
 #include "batch/summary.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include "batch/files.h"
 #include "batch/json_parts.h"
 #include "batch/messages.h"
@@ -50,6 +52,44 @@ double ExactSum::Value() const {
     if (y == x - high) high = x;
   }
   return high;
+}
+
+double ExactSum::Mean(std::uint64_t count) const {
+  if (count == 0) return 0.0;
+  const auto n = static_cast<double>(count);  // exact: no run has 2^53 lines
+  // Within an ulp or two of the mean; then moved while the exact sum lies
+  // beyond the midpoint to a neighbour (n times it, each product exact as
+  // its rounded value and its error).
+  double mean = Value() / n;
+  const auto pastMidpoint = [&](double neighbour) {
+    ExactSum twice = *this;
+    twice.Add(*this);
+    for (const double m : {mean, neighbour}) {
+      const double product = m * n;
+      const double error = std::fma(m, n, -product);
+      twice.Add(-product);
+      if (error != 0.0) twice.Add(-error);
+    }
+    const double difference = twice.Value();
+    return difference > 0.0 ? 1 : difference < 0.0 ? -1 : 0;
+  };
+  const auto odd = [](double value) { return (std::bit_cast<std::uint64_t>(value) & 1) != 0; };
+  for (int step = 0; step < 4; ++step) {
+    const double up = std::nextafter(mean, std::numeric_limits<double>::infinity());
+    const int aboveUp = pastMidpoint(up);
+    if (aboveUp > 0 || (aboveUp == 0 && odd(mean))) {
+      mean = up;
+      continue;
+    }
+    const double down = std::nextafter(mean, -std::numeric_limits<double>::infinity());
+    const int aboveDown = pastMidpoint(down);
+    if (aboveDown < 0 || (aboveDown == 0 && odd(mean))) {
+      mean = down;
+      continue;
+    }
+    break;
+  }
+  return mean;
 }
 
 namespace {
@@ -109,9 +149,14 @@ std::string BatchSummaryJson(const BatchSummary& s) {
 }
 
 std::string SevenDigits(double value) {
+  if (value == 0.0) value = 0.0;  // no "-0"
   char buffer[32];
   const auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 7);
-  return std::string(buffer, r.ptr);
+  std::string text(buffer, r.ptr);
+  // The exponent as the result file writes it: "E", not "e".
+  const std::size_t e = text.find('e');
+  if (e != std::string::npos) text[e] = 'E';
+  return text;
 }
 
 std::string BatchSummaryLine(const BatchSummary& s) {

@@ -24,6 +24,9 @@ class ExactSum {
   void Add(double value);
   void Add(const ExactSum& other);
   double Value() const;
+  // The exact sum divided by `count`, rounded once to the nearest double
+  // (ties to even); 0 for no count.
+  double Mean(std::uint64_t count) const;
 
  private:
   std::vector<double> partials_;  // increasing magnitude
@@ -40,7 +43,7 @@ struct ColumnFigures {
   double sum = 0.0;   // the exact sum, rounded once
   double min = 0.0;   // min, max and mean only when count > 0
   double max = 0.0;
-  double mean = 0.0;  // sum / count
+  double mean = 0.0;  // the exact sum / count, rounded once
 };
 
 struct BatchSummary {
@@ -75,7 +78,7 @@ struct BatchSummary {
 std::string BatchSummaryJson(const BatchSummary& summary);
 
 // A figure for people: seven significant digits, as the result file writes
-// numbers ("." always; the JSON keeps every digit).
+// numbers ("." always, "E" before an exponent; the JSON keeps every digit).
 std::string SevenDigits(double value);
 
 // One line for people: the counts and the total delay damage (seven

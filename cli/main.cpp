@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -14,11 +16,25 @@
 
 #include "batch/batch.h"
 #include "batch/explain_row.h"
+#include "batch/files.h"
 #include "batch/gap_table_search.h"
 #include "batch/platform.h"
+#include "batch/scenarios.h"
 #include "batch/summary.h"
 #include "cli/platform.h"
+#include "core/number_text.h"
 #include "core/version.h"
+#include "map/map_messages.h"
+#include "map/map_run.h"
+#ifdef VELMORA_HAVE_GDAL
+#include "map/gdal_writer.h"
+#endif
+
+#ifdef VELMORA_HAVE_GDAL
+#define VELMORA_MAP_FORMATS ".gpkg, .fgb, .geojson"
+#else
+#define VELMORA_MAP_FORMATS ".geojson"
+#endif
 
 namespace {
 
@@ -27,8 +43,10 @@ using namespace velmora;
 constexpr const char* kUsage =
     "使い方: velmora-batch [オプション] 入力.csv 出力.csv\n"
     "        velmora-batch [オプション] --explain \"1行分の値\" [--format text|json]\n"
+    "        velmora-batch [オプション] --scenarios シナリオ一覧.csv 出力.csv\n"
     "Usage:  velmora-batch [options] INPUT.csv OUTPUT.csv\n"
     "        velmora-batch [options] --explain \"ONE,DATA,LINE\" [--format text|json]\n"
+    "        velmora-batch [options] --scenarios MANIFEST.csv OUTPUT.csv\n"
     "\n"
     "入力CSVの各行（1世帯＝1メッシュ）を計算し、12列の見出し付きで結果CSV（CP932、CR LF）に書き出します。\n"
     "Computes every line of the input CSV (one household = one mesh) and writes the\n"
@@ -54,18 +72,47 @@ constexpr const char* kUsage =
     "                          始まれば utf-8、それ以外は cp932）\n"
     "                          code page of the result, cp932 or utf-8 (default: utf-8 with a\n"
     "                          byte order mark when the input starts with one, else cp932)\n"
+    "                          BOMのないUTF-8の入力は、--keep-columns でもUTF-8で書きます\n"
+    "                          a UTF-8 input without one is written in UTF-8 with --keep-columns\n"
     "  --summary FILE.json     完了後に件数・列ごとの集計・設定値・ファイルのSHA-256をJSONで書く\n"
     "                          after a completed run, write counts, column figures, settings\n"
     "                          and the files' SHA-256 as JSON\n"
+    "  --map FILE              完了後、計算できた行をメッシュのセルごとに地図ファイルへ書く（拡張子で形式:\n"
+    "                          " VELMORA_MAP_FORMATS "）\n"
+    "                          after a completed run, write the computed lines as mesh cells to a\n"
+    "                          map file (format by extension: " VELMORA_MAP_FORMATS ")\n"
+    "  --mesh-column N|TITLE   メッシュコードの列（9以上の列番号か見出し。既定: 最初の1000行が\n"
+    "                          すべてメッシュコードである9列目以降の最初の列）\n"
+    "                          the field holding the mesh code (a number from 9 on or the header's\n"
+    "                          title; default: the first from the ninth on whose first 1000 values\n"
+    "                          are all mesh codes of one order)\n"
+    "  --map-level 1|2|3       行ごとではなく1次・2次・3次メッシュごとに合計する\n"
+    "                          sum the lines into the cells of the 1st, 2nd or 3rd order instead\n"
     "  --quiet                 完了メッセージ・集計行・進捗を表示しない（エラーは表示）\n"
     "                          no completion message, summary line or progress (errors stay)\n"
     "  --explain ROW           入力1行分の世帯について、モデルの途中の値をすべて表示する\n"
     "                          show every named quantity of the model for one data line\n"
     "  --format text|json      --explain の出力形式（既定 text） / output of --explain\n"
+    "  --scenarios FILE.csv    シナリオ一覧（1行1シナリオ：シナリオ名・再現期間・入力ファイル、\n"
+    "                          任意で保険加入率などの設定値）の各入力を計算し、世帯ごとに各シナリオの\n"
+    "                          復旧遅延被害額と年平均被害額（期待値）を出力する\n"
+    "                          run every scenario of the manifest (one a line: name, return period,\n"
+    "                          input, optional settings) and write, per household, each scenario's\n"
+    "                          delay damage and the annual expected damages\n"
+    "  --id-column N|TITLE     世帯を識別する列（列番号または見出し）。省略時は行の順で対応させ、\n"
+    "                          同じ世帯が同じ順に並ぶことを確かめる\n"
+    "                          the field that identifies a household across the scenarios; without\n"
+    "                          it the lines are matched in order, which is checked\n"
+    "  --zero-damage-return-period T0\n"
+    "                          被害の出ない再現期間（流下能力）。(1/T0, 0) から最頻のシナリオまでを積分に加える\n"
+    "                          add the segment from (1/T0, 0) to the most frequent scenario\n"
+    "  --ead-tail none|flat    最も稀なシナリオより先：なし（既定）か、その被害を p = 0 まで一定\n"
+    "                          beyond the rarest scenario: nothing (default) or its damage held to p = 0\n"
     "  -h, --help              この説明 / this help\n"
     "  --version               版数 / version\n"
     "\n"
     "数値の小数点は常に「.」です。 Numbers always use \".\" as the decimal point.\n"
+    "1行は128 MiBまでです。 A line may be up to 128 MiB long.\n"
     "メッセージは標準エラー出力に出ます。 Messages go to standard error.\n"
     "標準エラー出力が端末のときは、1秒を超える計算の進捗を表示します。\n"
     "When standard error is a terminal, a run longer than a second shows its progress.\n"
@@ -74,6 +121,9 @@ constexpr const char* kUsage =
     "  SIGHUP: 129).\n"
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
+
+// After an interrupt, on standard error even with --quiet.
+constexpr const char* kInterrupted = "中断しました。以前の出力ファイルはそのまま残っています";
 
 // The number of the signal that interrupted the run (cli/platform.h). Any
 // thread may take the signal; the engine asks on the main thread.
@@ -215,9 +265,38 @@ bool ParseEncoding(std::string text, OutputEncoding& encoding) {
   return true;
 }
 
-// Whether `file` names `other` too (as text, or the same file on disk).
-bool NamesSameFile(const std::filesystem::path& file, const std::filesystem::path& other) {
-  return file.native() == other.native() || platform::SameFile(file, other);
+// The map file's writer: GDAL's where it is built in, else our own GeoJSON.
+std::unique_ptr<map::MapWriter> CreateMapWriter(map::MapFormat format) {
+#ifdef VELMORA_HAVE_GDAL
+  return map::CreateGdalWriter(format);
+#else
+  (void)format;
+  return map::CreateGeoJsonWriter();
+#endif
+}
+
+// The values of --map, --mesh-column and --map-level; 0 when fine (or
+// another option), the usage error's status otherwise.
+int CheckMapOption(std::string_view name, const std::string& value) {
+  if (name == "--map") {
+    if (value.empty()) return UsageError("地図ファイルの名前がありません / --map needs a file name");
+    const std::optional<map::MapFormat> format = map::MapFormatOf(platform::PathFromUtf8(value));
+#ifdef VELMORA_HAVE_GDAL
+    if (!format) return UsageError(std::string(msg::kMapFormatUnknown) + " / --map takes .gpkg, .fgb or .geojson");
+#else
+    if (format != map::MapFormat::GeoJson)
+      return UsageError(std::string(msg::kMapOnlyGeoJson) + " / --map takes .geojson here");
+#endif
+  } else if (name == "--map-level") {
+    if (value != "1" && value != "2" && value != "3")
+      return UsageError("--map-level は 1、2、3 のいずれかです / --map-level takes 1, 2 or 3: " + value);
+  } else if (name == "--mesh-column") {
+    std::size_t number = 0;
+    const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+    if (value.empty() || (digits && !map::ParseFieldNumber(value, number)))
+      return UsageError("--mesh-column は9以上の列番号か見出しです / --mesh-column takes a field number from 9 on or a title: " + value);
+  }
+  return 0;
 }
 
 // --explain: one data line through the row check and the model, as a run
@@ -232,8 +311,12 @@ int Explain(const std::string& row, const BatchCommand& command, bool json, Repo
   if (ec) tableFile = command.gapTableFile;
   const Explanation explanation =
       ExplainRow(row, command.mode, command.settingTexts, settings, table, tableFile);
-  const std::string out = json ? ExplanationJson(explanation) : ExplanationText(explanation);
-  cli::WriteOut(out);
+  // JSON is UTF-8 wherever it goes; the text follows the console's rules.
+  if (json) {
+    cli::WriteOutUtf8(ExplanationJson(explanation));
+  } else {
+    cli::WriteOut(ExplanationText(explanation));
+  }
   if (explanation.computed()) return 0;
   reporter.error(ExplanationFailure(explanation));
   return 1;
@@ -260,6 +343,8 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     std::string* target;
   };
   std::string threadsText, tableText, encodingText, formatText;
+  std::string mapText, meshColumnText, mapLevelText;
+  std::string scenariosText, idColumnText, zeroDamageText, tailText;
   const ValueOption valueOptions[] = {{"--insurance-rate", &texts[0]},
                                       {"--damage-probability", &texts[1]},
                                       {"--interest-rate", &texts[2]},
@@ -269,7 +354,14 @@ int velmora::cli::ToolMain(int argc, char** argv) {
                                       {"--summary", &summaryFile},
                                       {"--output-encoding", &encodingText},
                                       {"--explain", &explainRow},
-                                      {"--format", &formatText}};
+                                      {"--format", &formatText},
+                                      {"--map", &mapText},
+                                      {"--mesh-column", &meshColumnText},
+                                      {"--map-level", &mapLevelText},
+                                      {"--scenarios", &scenariosText},
+                                      {"--id-column", &idColumnText},
+                                      {"--zero-damage-return-period", &zeroDamageText},
+                                      {"--ead-tail", &tailText}};
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
@@ -340,7 +432,45 @@ int velmora::cli::ToolMain(int argc, char** argv) {
       explain = true;
     } else if (name == "--summary" && summaryFile.empty()) {
       return UsageError("集計ファイルの名前がありません / --summary needs a file name");
+    } else if (const int code = CheckMapOption(name, *target); code != 0) {
+      return code;
     }
+  }
+  if (mapText.empty() && (!meshColumnText.empty() || !mapLevelText.empty()))
+    return UsageError("--mesh-column と --map-level は --map とだけ使えます / they go with --map");
+  if (explain && !mapText.empty()) return UsageError("--explain と --map は同時に使えません / --explain does not take --map");
+  // Flood scenarios: the manifest, the output and the integration's options.
+  const bool scenarios = !scenariosText.empty();
+  const bool scenarioOptions = !idColumnText.empty() || !zeroDamageText.empty() || !tailText.empty();
+  ScenarioCommand scenarioCommand;
+  if (scenarios || scenarioOptions) {
+    if (!scenarios) {
+      return UsageError(
+          "--id-column・--zero-damage-return-period・--ead-tail は --scenarios とだけ使えます / "
+          "--id-column, --zero-damage-return-period and --ead-tail go with --scenarios");
+    }
+    if (explain || command.options.keepColumns || !mapText.empty()) {
+      return UsageError("--scenarios と --explain・--keep-columns・--map は同時に使えません / "
+                        "--scenarios does not take --explain, --keep-columns or --map");
+    }
+    if (files.size() != 1) {
+      return UsageError("--scenarios には出力ファイルを1つ指定してください / --scenarios MANIFEST.csv OUTPUT.csv");
+    }
+    if (!zeroDamageText.empty() &&
+        (!TextToNumber(zeroDamageText, scenarioCommand.rule.zeroDamageReturnPeriod) ||
+         !(scenarioCommand.rule.zeroDamageReturnPeriod > 1.0))) {
+      return UsageError("被害の出ない再現期間は1より大きい数です / --zero-damage-return-period takes a number above 1: " +
+                        zeroDamageText);
+    }
+    if (!tailText.empty() && tailText != "none" && tailText != "flat") {
+      return UsageError("--ead-tail は none か flat です / --ead-tail takes none or flat: " + tailText);
+    }
+    scenarioCommand.rule.tail = tailText == "flat" ? EadTail::Flat : EadTail::None;
+    scenarioCommand.ruleGiven = !zeroDamageText.empty() || !tailText.empty();
+    scenarioCommand.idColumn = idColumnText;
+    scenarioCommand.manifest = platform::PathFromUtf8(scenariosText);
+    scenarioCommand.output = platform::PathFromUtf8(files[0]);
+    files.push_back(files[0]);  // the batch's two files, for the checks below
   }
   if (explain) {
     if (!files.empty()) return UsageError("--explain にファイルは指定できません / --explain takes no files");
@@ -366,21 +496,88 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   StderrReporter reporter(quiet, &progress);
   if (!tableGiven && !LocateGapTable(platform::ProgramFolder(), UserSettingsFolder(), command.gapTableFile, reporter)) return 1;
   if (explain) return Explain(explainRow, command, json, reporter);
-  // The summary must not take the place of a file the run reads or writes.
+  if (scenarios) {
+    scenarioCommand.mode = command.mode;
+    for (std::size_t k = 0; k < 4; ++k) scenarioCommand.settingTexts[k] = texts[k];
+    scenarioCommand.gapTableFile = command.gapTableFile;
+    scenarioCommand.threads = command.options.threads;
+    scenarioCommand.encoding = command.options.encoding;
+    scenarioCommand.summaryFile = platform::PathFromUtf8(summaryFile);
+    ScenarioSummary done;
+    const BatchOutcome outcome = RunScenarioCommand(scenarioCommand, reporter, &progress, nullptr, &done);
+    progress.Clear();
+    if (outcome == BatchOutcome::Completed) {
+      reporter.info(ScenarioSummaryLine(done));
+      return 0;
+    }
+    const int signal = interrupted.load(std::memory_order_relaxed);
+    return signal != 0 ? 128 + signal : 1;
+  }
+  // No file the run writes may take the place of another file of the run,
+  // however it is spelt; checked before anything is computed. A new output
+  // adds its path (and its name for the message) to the list.
   const std::filesystem::path summaryPath = platform::PathFromUtf8(summaryFile);
-  if (!summaryFile.empty() &&
-      (NamesSameFile(summaryPath, command.input) || NamesSameFile(summaryPath, command.output) ||
-       NamesSameFile(summaryPath, command.gapTableFile))) {
-    return UsageError(
-        "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
-        "--summary must name a file other than the input, the output and the gap table");
+  std::vector<batch::RunFile> runFiles = {
+      {command.input, false}, {command.gapTableFile, false}, {command.output, true}};
+  std::vector<std::string> runFileNames = {"入力ファイル", "ギャップ分布表", "出力ファイル"};
+  if (!summaryFile.empty()) {
+    runFiles.push_back({summaryPath, true});
+    runFileNames.push_back("集計ファイル");
+  }
+  const std::filesystem::path mapPath = platform::PathFromUtf8(mapText);
+  if (!mapText.empty()) {
+    runFiles.push_back({mapPath, true});
+    runFileNames.push_back("地図ファイル");
+  }
+  if (const auto shared = batch::FindSharedFile(runFiles)) {
+    if (!mapText.empty() && shared->second == runFiles.size() - 1) {
+      return UsageError(
+          "地図ファイルには入力・出力・集計ファイルやギャップ分布表と別のファイルを指定してください / "
+          "--map must name a file other than the input, the output, the summary and the gap table");
+    }
+    if (!summaryFile.empty() && shared->second == 3) {
+      return UsageError(
+          "集計ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください / "
+          "--summary must name a file other than the input, the output and the gap table");
+    }
+    // "入力ファイルと出力ファイルが同じです", as the window says it.
+    reporter.error(runFileNames[shared->first] + "と" + runFileNames[shared->second] + "が同じです");
+    return 1;
+  }
+  // The map: its file apart from the run's others, its mesh column found
+  // before anything is written, its features gathered from the result lines.
+  std::unique_ptr<map::MapWriter> mapWriter;
+  std::unique_ptr<map::MapBuilder> mapBuilder;
+  if (!mapText.empty()) {
+    map::MapPlan plan;
+    if (!map::PlanMap(command.input, meshColumnText, plan, reporter)) return 1;
+    mapWriter = CreateMapWriter(*map::MapFormatOf(mapPath));
+    std::optional<MeshOrder> level;
+    if (!mapLevelText.empty()) level = static_cast<MeshOrder>(mapLevelText[0] - '0');
+    mapBuilder = std::make_unique<map::MapBuilder>(std::move(plan), command.options.keepColumns, level, *mapWriter);
+    if (!mapBuilder->Start(mapPath, command.input)) {
+      reporter.error(msg::kMapUnwritable);
+      return 1;
+    }
+    command.options.resultBlocks = [&](std::uint64_t first, std::string_view block) {
+      mapBuilder->AddBlock(first, block);
+    };
   }
   CommonSettings settings;
   GapTable table;
   BatchSummary summary;
+  // A GeoPackage carries the run's summary as its metadata (the digests cost
+  // a pass over both files, so only then).
+  const bool mapSummary = mapBuilder != nullptr && map::MapFormatOf(mapPath) == map::MapFormat::GeoPackage;
+  const bool wantSummary = !summaryFile.empty() || mapSummary;
   const BatchOutcome outcome =
-      RunBatchCommand(command, settings, table, reporter, &progress, summaryFile.empty() ? nullptr : &summary);
+      RunBatchCommand(command, settings, table, reporter, &progress, wantSummary ? &summary : nullptr);
   progress.Clear();
+  if (outcome == BatchOutcome::Completed && mapBuilder != nullptr) {
+    // After the result (and before the summary file, which names no map).
+    if (!mapBuilder->Finish(mapSummary ? BatchSummaryJson(summary) : std::string(), reporter)) return 1;
+  }
+  mapBuilder.reset();
   // Completed means the result has taken the output's place: a signal after
   // that point changes nothing. Any other end after a signal is an interrupt.
   if (outcome == BatchOutcome::Completed) {
@@ -391,5 +588,7 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     return 0;
   }
   const int signal = interrupted.load(std::memory_order_relaxed);
-  return signal != 0 ? 128 + signal : 1;
+  if (signal == 0) return 1;
+  reporter.error(kInterrupted);
+  return 128 + signal;
 }

@@ -24,10 +24,14 @@ int ToolMain(int argc, char** argv);
 // as CP932 with CR LF line ends.
 void WriteOut(std::string_view utf8);
 void WriteError(std::string_view utf8);
+// UTF-8 to standard output that stays UTF-8 when redirected (JSON): the
+// bytes as they are in a file or a pipe; shown like WriteOut on a console.
+void WriteOutUtf8(std::string_view utf8);
 
 // From now on an interrupt stores its number in `interrupted` instead of
 // ending the program; the tool then stops and exits 128 + that number.
-// POSIX: SIGINT (Ctrl+C) 2, SIGTERM 15, SIGHUP 1, and a file size limit shows
+// POSIX: SIGINT (Ctrl+C) 2, SIGTERM 15, SIGHUP 1 (each unless the program
+// was started with it ignored, as nohup does), and a file size limit shows
 // as a failed write. Windows: Ctrl+C and Ctrl+Break 2, like SIGINT, and the
 // console closing (or the user logging off) 1, like SIGHUP.
 void CatchInterrupts(std::atomic<int>& interrupted);

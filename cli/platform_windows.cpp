@@ -26,12 +26,18 @@ std::string Narrow(UINT codePage, std::wstring_view wide) {
   return bytes;
 }
 
-void Write(DWORD which, std::string_view utf8) {
+void Write(DWORD which, std::string_view utf8, bool keepUtf8 = false) {
   const HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE || utf8.empty()) return;
-  const std::wstring wide = Wide(utf8);
   DWORD mode = 0;
-  if (GetConsoleMode(handle, &mode)) {
+  const bool console = GetConsoleMode(handle, &mode) != 0;
+  if (keepUtf8 && !console) {
+    DWORD done = 0;
+    WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &done, nullptr);
+    return;
+  }
+  const std::wstring wide = Wide(utf8);
+  if (console) {
     // In pieces the console takes, never between the halves of a surrogate pair.
     std::wstring_view rest = wide;
     while (!rest.empty()) {
@@ -82,6 +88,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 void WriteOut(std::string_view utf8) { Write(STD_OUTPUT_HANDLE, utf8); }
 void WriteError(std::string_view utf8) { Write(STD_ERROR_HANDLE, utf8); }
+void WriteOutUtf8(std::string_view utf8) { Write(STD_OUTPUT_HANDLE, utf8, true); }
 
 void CatchInterrupts(std::atomic<int>& interrupted) {
   interruptTarget = &interrupted;

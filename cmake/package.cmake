@@ -32,5 +32,16 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # cannot be read) and shows Qt's own texts in Japanese from Qt's translations.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# The Python module is built for one Python (its ABI tag names the version)
+# and works with numpy; pandas is for DataFrames and read_csv.
+if(TARGET velmora_python)
+  math(EXPR velmora_python_next "${Python3_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${velmora_python_next}), python3-numpy")
+  string(APPEND CPACK_DEBIAN_PACKAGE_RECOMMENDS ", python3-pandas")
+  string(APPEND CPACK_PACKAGE_DESCRIPTION "
+
+The Python module velmora gives the same engine to notebooks and pandas.")
+endif()
 
 include(CPack)

@@ -1,5 +1,7 @@
 #include "input/checks.h"
 
+#include <cmath>
+
 #include "core/messages.h"
 #include "core/number_text.h"
 
@@ -95,11 +97,24 @@ bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, Hous
     return false;
   };
   if (fields.size() < count) return refuse(RowRejection::Test::NotNumeric, fields.size());
-  float v[8] = {};
+  std::array<float, 8> v = {};
   for (std::size_t i = 0; i < count; ++i) {
     if (!TextToNumber(fields[i], v[i])) return refuse(RowRejection::Test::NotNumeric, i);
   }
-  StoreHousehold(v, count == 8, h);
+  return CheckHouseholdValues(v, mode, h, why);
+}
+
+bool CheckHouseholdValues(const std::array<float, 8>& v, Mode mode, HouseholdInput& h, RowRejection* why) {
+  const std::size_t count = mode == Mode::WithRiskPremium ? 8 : 7;
+  const auto refuse = [why](RowRejection::Test test, std::size_t field) {
+    if (why != nullptr) *why = {test, field};
+    return false;
+  };
+  // No text converts to a value that is not finite.
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!std::isfinite(v[i])) return refuse(RowRejection::Test::NotNumeric, i);
+  }
+  StoreHousehold(v.data(), count == 8, h);
   if (SumIsZero(h.GoodsValue, h.HousePrice)) return refuse(RowRejection::Test::AssetSumZero, 0);
   if (SumIsZero(h.FinancialAssets, h.AnnualIncome)) return refuse(RowRejection::Test::LiquiditySumZero, 0);
   return true;

@@ -50,4 +50,11 @@ struct RowRejection {
 bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& household,
                        RowRejection* why = nullptr);
 
+// The same row check on values already read (in the CSV's order, income
+// before assets): a value that is not finite (NaN for a field that was not a
+// number) is refused as ParseHouseholdRow refuses a field that is not one.
+// The eighth value is read in mode 1 only.
+bool CheckHouseholdValues(const std::array<float, 8>& values, Mode mode, HouseholdInput& household,
+                          RowRejection* why = nullptr);
+
 }  // namespace velmora

@@ -22,7 +22,7 @@ cppflags=$(dpkg-buildflags --get CPPFLAGS)
 cxxflags=$(dpkg-buildflags --get CXXFLAGS)
 ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >/dev/null
+  -DCMAKE_CXX_FLAGS="$cppflags $cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && cpack -G DEB -B "$PWD/../")
 

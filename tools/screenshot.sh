@@ -7,6 +7,8 @@
 #                  point the default household reads  (docs/gap-table-view.png)
 #   batch-summary  the summary of a batch of generated sample households over
 #                  that table  (docs/batch-summary-view.png)
+#   risk-curve     the risk curve of three generated flood scenarios
+#                  (tools/make_scenarios.sh)  (docs/risk-curve.png)
 # The program reads and writes its settings in a throw-away folder, so the
 # screenshot always shows the model's defaults.
 #   windows        velmora.exe under Wine after the same calculation
@@ -14,17 +16,21 @@
 #   tools/screenshot.sh [window|explain|gap-table|batch-summary|windows] [output.png]
 #   explain        the window after that calculation with 表示 → 計算過程
 #                  open  (docs/explain-view.png)
+#   map            the map of a batch of 2,500 3rd-order meshes around the
+#                  2nd-order mesh 533946 (tools/make_mesh_input.py), the
+#                  mouse on one cell  (docs/map-view.png)
 # VELMORA_BIN overrides the window program, VELMORA_VIEW_SHOT the view
 # program; QT_SCALE_FACTOR=2 shows them at twice the size (on a larger screen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 view=window
 case ${1:-} in
-  window | explain | gap-table | batch-summary | windows) view=$1; shift ;;
+  window | explain | gap-table | batch-summary | map | risk-curve | windows) view=$1; shift ;;
 esac
 case $view in
   window) out=${1:-docs/screenshot.png} ;;
   windows) out=${1:-docs/windows-screenshot.png} ;;
+  risk-curve) out=${1:-docs/risk-curve.png} ;;
   *) out=${1:-docs/$view-view.png} ;;
 esac
 bin=${VELMORA_BIN:-build/release/bin/velmora}
@@ -98,6 +104,16 @@ case $view in
     "$bin" batch-summary data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
     title='^一括計算の集計$'
     ;;
+  map)
+    python3 tools/make_mesh_input.py "$work/Households.csv"
+    "$bin" map data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
+    title='^地図$'
+  risk-curve)
+    tools/make_scenarios.sh "$work/floods" 2000 10 30 100 >/dev/null
+    "$bin" risk-curve data/EGapDis.txt "$work/floods/manifest.csv" "$work/floods/Scenarios.csv" mesh 2 \
+      >"$work/velmora.log" 2>&1 &
+    title='^リスクカーブ$'
+    ;;
 esac
 pids+=($!)
 if ! wid=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" | head -n1) || [ -z "$wid" ]; then
@@ -123,6 +139,15 @@ if [ "$view" = explain ]; then
   done
   wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^計算過程$' | head -n1)
   sleep 1
+fi
+if [ "$view" = map ]; then
+  # The mouse on a cell left of the middle, so that the picture shows what
+  # hovering tells.
+  eval "$(xdotool getwindowgeometry --shell "$wid")"
+  xdotool mousemove $((X + WIDTH * 40 / 100)) $((Y + HEIGHT * 45 / 100))
+  sleep 0.3
+  xdotool mousemove_relative 2 1
+  sleep 1.5
 fi
 mkdir -p "$(dirname "$out")"
 import -window root "$work/root.png"

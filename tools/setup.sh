@@ -5,11 +5,11 @@
 #   tools/setup.sh [PROFILE ...]          (default: test)
 #
 #   window  build and start the window                (tools/run.sh)
-#   test    window, windows, and what the tests use   (tools/test.sh, tools/screenshot.sh)
+#   test    window, windows, python, and what the tests use (tools/test.sh, tools/screenshot.sh)
 #   fuzz    clang and its libFuzzer runtime           (tools/fuzz.sh)
 #   bench   the benchmark library and GNU time        (README, tools/bench_batch.sh)
 #   windows the Windows cross build and Wine          (tools/windows.sh)
-#   package window, windows, and the Debian packaging tools (tools/package.sh)
+#   package window, windows, python, and the Debian packaging tools (tools/package.sh)
 #   all     every one of them
 #
 # As root it installs; as a user with sudo it asks sudo; otherwise it names the
@@ -22,6 +22,8 @@ cd "$(dirname "$0")/.."
 # no release's version: each name must hold on every Debian release.
 # The engine's JSON (header-only) and SHA-256 (OpenSSL's libcrypto).
 base_packages=(g++ cmake make nlohmann-json3-dev libssl-dev)
+# velmora-batch --map writes GeoPackage and FlatGeobuf through GDAL.
+base_packages+=(libgdal-dev)
 window_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   # The table and histogram views; Qt Charts' CMake files need Qt OpenGL's,
@@ -35,6 +37,7 @@ test_packages=(
   libgtest-dev libgmock-dev
   xvfb xdotool imagemagick x11-utils  # the window under a virtual X server
   time                                # peak memory (GNU time)
+  gdal-bin                            # ogrinfo on the map files
 )
 # libclang-rt-dev follows the release's default clang, whatever its version.
 fuzz_packages=(clang libclang-rt-dev)
@@ -48,6 +51,9 @@ windows_packages=(
   g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev nlohmann-json3-dev zip
   xvfb x11-utils fonts-noto-cjk
 )
+# The Python module (pybind11, for Debian's python3) and its tests; numpy and
+# pandas are what the module works with.
+python_packages=(pybind11-dev python3-dev python3-pytest python3-numpy python3-pandas)
 # dpkg-shlibdeps and dpkg-buildflags, CPack's shlibdeps, and the package checks.
 package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
 
@@ -55,12 +61,12 @@ package_packages=(dpkg-dev file lintian desktop-file-utils appstream)
 profile_lists() {
   case $1 in
     window) echo base window ;;
-    test) echo base window test windows ;;
+    test) echo base window test windows python ;;
     fuzz) echo base fuzz ;;
     bench) echo base bench ;;
     windows) echo base windows ;;
-    package) echo base window package windows ;;
-    all) echo base window test fuzz bench package windows ;;
+    package) echo base window package windows python ;;
+    all) echo base window test fuzz bench package windows python ;;
     *) return 1 ;;
   esac
 }

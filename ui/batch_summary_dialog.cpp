@@ -5,6 +5,7 @@
 #include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
+#include <QCheckBox>
 #include <QCursor>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -22,10 +23,12 @@
 #include <array>
 #include <cmath>
 
+#include "core/number_text.h"
 #include "ui/chart_parts.h"
 #include "ui/file_dialogs.h"
 #include "ui/gap_table_dialog.h"
 #include "ui/japanese_font.h"
+#include "ui/window_focus.h"
 
 namespace velmora {
 namespace {
@@ -142,13 +145,34 @@ double CountStep(double top) {
 
 }  // namespace
 
-Histogram MakeHistogram(const std::vector<double>& values, int bins) {
+double Histogram::edge(std::size_t k) const {
+  if (k == counts.size()) return high;
+  if (!logarithmic || k == 0) return low + static_cast<double>(k) * width;
+  return std::pow(10.0, std::log10(low) + static_cast<double>(k) * width);
+}
+
+double Histogram::position(double value) const {
+  if (width == 0.0) return 0.0;
+  const double from = logarithmic ? std::log10(value) - std::log10(low) : value - low;
+  return from / width - 0.5;
+}
+
+Histogram MakeHistogram(const std::vector<double>& all, int bins, bool logarithmic) {
   Histogram h;
+  h.logarithmic = logarithmic;
+  std::vector<double> positive;
+  if (logarithmic) {
+    for (const double v : all) {
+      if (v > 0.0) positive.push_back(v);
+    }
+    h.leftOut = all.size() - positive.size();
+  }
+  const std::vector<double>& values = logarithmic ? positive : all;
   if (values.empty()) return h;
   const auto [least, greatest] = std::minmax_element(values.begin(), values.end());
   h.low = *least;
   h.high = *greatest;
-  const double width = (*greatest - *least) / bins;
+  const double width = logarithmic ? (std::log10(*greatest) - std::log10(*least)) / bins : (*greatest - *least) / bins;
   if (!(width > 0.0) || !std::isfinite(width)) {
     h.counts.assign(1, values.size());
     return h;
@@ -159,13 +183,48 @@ Histogram MakeHistogram(const std::vector<double>& values, int bins) {
   for (const double v : values) {
     // The quotient finds the bin but may round across an edge: the edges as
     // shown decide (a bin holds its start, the last one also the greatest).
-    const double at = std::floor((v - h.low) / width);
+    const double at = std::floor(h.position(v) + 0.5);
     auto bin = static_cast<std::size_t>(std::clamp(at, 0.0, static_cast<double>(last)));
     while (bin > 0 && v < h.edge(bin)) --bin;
     while (bin < last && v >= h.edge(bin + 1)) ++bin;
     ++h.counts[bin];
   }
   return h;
+}
+
+std::vector<double> HistogramTicks(const Histogram& h) {
+  std::vector<double> ticks;
+  if (h.counts.empty() || h.width == 0.0) return ticks;
+  // Multiples of 1, 2 or 5 x 10^k, counted from k so that no sum drifts.
+  const auto multiples = [&ticks, &h](double step) {
+    for (double k = std::ceil(h.low / step); k * step <= h.high; k += 1.0) ticks.push_back(k * step);
+  };
+  if (h.logarithmic) {
+    const int first = static_cast<int>(std::floor(std::log10(h.low)));
+    const int last = static_cast<int>(std::ceil(std::log10(h.high)));
+    for (const double m : {1.0, 2.0, 5.0}) {
+      std::vector<double> found;
+      for (int e = first; e <= last; ++e) {
+        for (const double n : {1.0, 2.0, 5.0}) {
+          const double v = n * std::pow(10.0, e);
+          if (n <= m && v >= h.low && v <= h.high) found.push_back(v);
+        }
+      }
+      std::sort(found.begin(), found.end());
+      ticks = found;
+      if (ticks.size() >= 3) return ticks;
+    }
+    ticks.clear();
+  }
+  // The greatest round step that still gives four or more labels.
+  const double most = (h.high - h.low) / 4.0;
+  const double power = std::pow(10.0, std::floor(std::log10(most)));
+  double step = power;
+  for (const double m : {2.0, 5.0}) {
+    if (m * power <= most) step = m * power;
+  }
+  multiples(step);
+  return ticks;
 }
 
 BatchSummaryDialog::BatchSummaryDialog(QWidget* parent)
@@ -225,10 +284,15 @@ BatchSummaryDialog::BatchSummaryDialog(QWidget* parent)
   save_->setAccessibleName(QStringLiteral("ヒストグラムを画像として保存"));
   save_->setAutoDefault(false);
   connect(save_, &QPushButton::clicked, this, &BatchSummaryDialog::saveClicked);
+  logarithmic_ = new QCheckBox(QStringLiteral("対数軸(&L)"), this);
+  logarithmic_->setObjectName(QStringLiteral("logarithmicBox"));
+  logarithmic_->setAccessibleName(QStringLiteral("復旧遅延被害額を対数軸で表示"));
+  connect(logarithmic_, &QCheckBox::toggled, this, &BatchSummaryDialog::drawHistogram);
   auto* close = MakeCloseButton(this);
 
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(save_);
+  buttons->addWidget(logarithmic_);
   buttons->addStretch(1);
   buttons->addWidget(close);
   auto* layout = new QVBoxLayout(this);
@@ -252,7 +316,8 @@ void BatchSummaryDialog::showSummary(const BatchSummary& summary) {
     const std::array<QString, 5> texts = FigureTexts(summary.columns[static_cast<std::size_t>(c)]);
     for (int f = 0; f < 5; ++f) SetCell(figures_, c, f, texts[static_cast<std::size_t>(f)], Qt::AlignRight);
   }
-  figures_->resizeColumnsToContents();
+  // The columns stay stretched over the table's width (sizing them to their
+  // contents would leave an empty band beside them).
   FitHeight(figures_);
 
   const std::array<FileRow, 3> rows = FileRows(summary);
@@ -271,8 +336,13 @@ void BatchSummaryDialog::showSummary(const BatchSummary& summary) {
                          .arg(OutputText(summary)));
   outputFolder_ = QFileInfo(NativePathText(summary.output)).absolutePath();
 
-  // The histogram.
-  const Histogram h = MakeHistogram(summary.delayDamages);
+  values_ = summary.delayDamages;
+  computed_ = summary.computed;
+  drawHistogram();
+}
+
+void BatchSummaryDialog::drawHistogram() {
+  const Histogram h = MakeHistogram(values_, 30, logarithmic_->isChecked());
   const int bins = static_cast<int>(h.counts.size());
   QList<qreal> counts;
   QStringList binTexts;
@@ -298,25 +368,30 @@ void BatchSummaryDialog::showSummary(const BatchSummary& summary) {
   if (bins == 0) {
     x->setRange(-0.5, 0.5);
     chart_->setTitle(QString());
-    note_->setText(summary.computed == 0 ? QStringLiteral("計算できた行がないため、ヒストグラムはありません。")
-                                         : QStringLiteral("この集計には行ごとの復旧遅延被害額がありません。"));
+    if (computed_ == 0) {
+      note_->setText(QStringLiteral("計算できた行がないため、ヒストグラムはありません。"));
+    } else if (values_.empty()) {
+      note_->setText(QStringLiteral("この集計には行ごとの復旧遅延被害額がありません。"));
+    } else {
+      note_->setText(QStringLiteral("値がすべて0以下のため、対数軸のヒストグラムはありません。"));
+    }
     note_->show();
     save_->setEnabled(false);
     return;
   }
-  note_->hide();
+  note_->setText(QStringLiteral("0以下の %1 行は対数軸に表せないため、ヒストグラムに含めていません。").arg(h.leftOut));
+  note_->setVisible(h.leftOut > 0);
   save_->setEnabled(true);
-  chart_->setTitle(QStringLiteral("復旧遅延被害額の分布（計算できた %1 行）").arg(summary.delayDamages.size()));
+  chart_->setTitle(QStringLiteral("復旧遅延被害額の分布（計算できた %1 行）").arg(values_.size()));
   x->setRange(-0.5, bins - 0.5);
   if (h.width == 0.0) {
     x->append(Seven(h.low), 0.0);  // one bin, one value: its label under the bar
-  } else {
-    // Labels at about six bin edges, the last one the greatest value.
-    const int every = std::max(1, bins / 5);
-    for (int edge = 0; edge <= bins; edge += every) {
-      const QString text = Seven(h.edge(static_cast<std::size_t>(edge)));
-      if (!x->categoriesLabels().contains(text)) x->append(text, edge - 0.5);
-    }
+    return;
+  }
+  // Round values, written as the result file writes numbers.
+  for (const double tick : HistogramTicks(h)) {
+    const QString text = QString::fromStdString(FormatBatchNumber(static_cast<float>(tick)));
+    if (!x->categoriesLabels().contains(text)) x->append(text, h.position(tick));
   }
 }
 
@@ -326,6 +401,7 @@ bool BatchSummaryDialog::saveHistogramPng(const QString& file) {
 }
 
 void BatchSummaryDialog::saveClicked() {
+  const RegainFocus regain(this);
   QString file = dialogs_->showSaveDialog(this, kPngFilter, outputFolder_, QStringLiteral("Histogram.png"));
   if (file.isEmpty()) return;
   if (!file.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive)) file += QStringLiteral(".png");

@@ -12,6 +12,7 @@
 #include "batch/summary.h"
 
 class QBarSet;
+class QCheckBox;
 class QChart;
 class QChartView;
 class QLabel;
@@ -23,17 +24,28 @@ namespace velmora {
 class FileDialogs;
 
 // The histogram's bins: about 30 of equal width from the least to the
-// greatest value, one when all values are equal, none without values.
+// greatest value, one when all values are equal, none without values. On a
+// logarithmic axis the bins are of equal width in log10 of the value, and
+// only values above 0 are counted.
 struct Histogram {
-  double low = 0.0;
-  double high = 0.0;
-  double width = 0.0;  // of one bin; 0 for the one bin of equal values
+  double low = 0.0;   // the least value counted
+  double high = 0.0;  // the greatest
+  double width = 0.0;  // of one bin (in log10 on a logarithmic axis); 0 for the one bin of equal values
+  bool logarithmic = false;
+  std::uint64_t leftOut = 0;  // values at or below 0 on a logarithmic axis
   std::vector<std::uint64_t> counts;
 
   // Where bin `k` starts (k = bins: where the last one ends).
-  double edge(std::size_t k) const { return k == counts.size() ? high : low + static_cast<double>(k) * width; }
+  double edge(std::size_t k) const;
+  // Where `value` lies on the bar axis, which puts bin k at k - 0.5 .. k + 0.5.
+  double position(double value) const;
 };
-Histogram MakeHistogram(const std::vector<double>& values, int bins = 30);
+Histogram MakeHistogram(const std::vector<double>& values, int bins = 30, bool logarithmic = false);
+
+// The values of the histogram's axis labels between `h.low` and `h.high`:
+// round ones, 1, 2 or 5 times a power of ten (on a logarithmic axis the
+// powers of ten alone when they are enough).
+std::vector<double> HistogramTicks(const Histogram& h);
 
 class BatchSummaryDialog : public QDialog {
   Q_OBJECT
@@ -55,9 +67,11 @@ class BatchSummaryDialog : public QDialog {
   QLabel* countsLabel() const { return counts_; }
   QLabel* settingsLabel() const { return settings_; }
   QLabel* histogramNote() const { return note_; }
+  QCheckBox* logarithmicBox() const { return logarithmic_; }
 
  private:
   void saveClicked();
+  void drawHistogram();
 
   std::unique_ptr<FileDialogs> ownDialogs_;
   FileDialogs* dialogs_;
@@ -68,6 +82,9 @@ class BatchSummaryDialog : public QDialog {
   QChartView* view_;
   QBarSet* bars_;
   QStringList binTexts_;  // each bar's range and count, for its tool tip
+  QCheckBox* logarithmic_;
+  std::vector<double> values_;  // the run's delay damages
+  std::uint64_t computed_ = 0;
   QLabel* note_;
   QTableWidget* files_;
   QLabel* settings_;

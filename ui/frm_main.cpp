@@ -18,8 +18,10 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <string>
 #include <system_error>
@@ -39,8 +41,14 @@
 #include "ui/explain_dialog.h"
 #include "ui/gap_table_dialog.h"
 #include "ui/japanese_font.h"
+#include "ui/map_cells.h"
+#include "ui/map_view.h"
 #include "ui/message_box_reporter.h"
+#include "ui/risk_curve_view.h"
+#include "ui/scenario_dialog.h"
 #include "ui/text_box.h"
+#include "ui/view_window.h"
+#include "ui/window_focus.h"
 #include "ui/wrap_label.h"
 
 // The icon lives in this static library: register its resources before use.
@@ -58,6 +66,8 @@ constexpr int kProgressSteps = 1000;
 // the command's time. It fills the bar's first tenth, the run the rest, so
 // that the bar only ever moves on.
 constexpr int kCheckSteps = 100;
+// Said once a run the user stopped has ended.
+constexpr const char* kBatchStopped = "一括計算を中止しました。出力ファイルは以前のままです。";
 
 QRect Tw(int left, int top, int width, int height) { return QRect(Px(left), Px(top), Px(width), Px(height)); }
 
@@ -137,6 +147,21 @@ class WithSummaryDetails : public Reporter {
  private:
   Reporter& target_;
   std::string details_;
+};
+
+// Passes the checks' messages on and keeps the last error's text.
+class FailureSeen : public Reporter {
+ public:
+  explicit FailureSeen(Reporter& target) : target_(target) {}
+  void error(std::string_view text) override {
+    message.assign(text);
+    target_.error(text);
+  }
+  void info(std::string_view text) override { target_.info(text); }
+  std::string message;
+
+ private:
+  Reporter& target_;
 };
 
 }  // namespace
@@ -230,14 +255,19 @@ void frmMain::buildControls() {
   cmdSelOutFile = MakeButton(Frame4, "cmdSelOutFile", QStringLiteral("選択"), Tw(3960, 1200, 615, 255));
   cmdExecAll = MakeButton(Frame4, "cmdExecAll", QStringLiteral("一括計算(&E)"), Tw(3120, 1680, 1455, 375));
   // Shown only while a batch run goes on, in the free space left of the
-  // button.
+  // button: the bar with its percentage and the time left, and the button
+  // that stops the run.
   prgBatch = new QProgressBar(Frame4);
   prgBatch->setObjectName(QStringLiteral("prgBatch"));
-  prgBatch->setGeometry(Tw(240, 1740, 2760, 255));
+  prgBatch->setGeometry(Tw(240, 1740, 1980, 255));
   prgBatch->setRange(0, kProgressSteps);
-  prgBatch->setTextVisible(false);
+  prgBatch->setAlignment(Qt::AlignCenter);
+  prgBatch->setAccessibleName(QStringLiteral("一括計算の進み具合"));
   prgBatch->setFocusPolicy(Qt::NoFocus);
   prgBatch->hide();
+  cmdCancelAll = MakeButton(Frame4, "cmdCancelAll", QStringLiteral("中止(&C)"), Tw(2280, 1680, 780, 375));
+  cmdCancelAll->setAccessibleName(QStringLiteral("一括計算を中止"));
+  cmdCancelAll->hide();
 
   // Individual calculation of one household.
   Frame2 = new QGroupBox(QStringLiteral("入力値から個別計算（世帯当たり）"), client);
@@ -312,11 +342,18 @@ void frmMain::buildControls() {
   connect(cmdExecAll, &QPushButton::clicked, this, &frmMain::cmdExecAll_Click);
   connect(cmdSelInFile, &QPushButton::clicked, this, &frmMain::cmdSelInFile_Click);
   connect(cmdSelOutFile, &QPushButton::clicked, this, &frmMain::cmdSelOutFile_Click);
+  connect(cmdCancelAll, &QPushButton::clicked, this, &frmMain::cmdCancelAll_Click);
+  // A long path does not fit its box: the tool tip shows it whole.
+  for (QLineEdit* box : {txtInFile, txtOutFile}) connect(box, &QLineEdit::textChanged, box, &QWidget::setToolTip);
 }
 
 void frmMain::buildMenus() {
   menuFile = menuBar()->addMenu(QStringLiteral("ファイル(&F)"));
   menuFile->setObjectName(QStringLiteral("menuFile"));
+  menScenarios = menuFile->addAction(QStringLiteral("シナリオ計算(&S)..."));
+  menScenarios->setObjectName(QStringLiteral("menScenarios"));
+  connect(menScenarios, &QAction::triggered, this, &frmMain::menScenarios_Click);
+  menuFile->addSeparator();
   menuExit = menuFile->addAction(QStringLiteral("終了(&X)"));
   menuExit->setObjectName(QStringLiteral("menuExit"));
   menuSetting = menuBar()->addMenu(QStringLiteral("設定(&T)"));
@@ -339,7 +376,13 @@ void frmMain::buildMenus() {
   menGapTable->setObjectName(QStringLiteral("menGapTable"));
   menBatchSummary = menuView->addAction(QStringLiteral("一括計算の集計(&S)"));
   menBatchSummary->setObjectName(QStringLiteral("menBatchSummary"));
-  for (QAction* view : {menExplain, menGapTable, menBatchSummary}) view->setEnabled(false);
+  menMap = menuView->addAction(QStringLiteral("地図(&M)"));
+  menMap->setObjectName(QStringLiteral("menMap"));
+  connect(menMap, &QAction::triggered, this, &frmMain::menMap_Click);
+  menRiskCurve = menuView->addAction(QStringLiteral("リスクカーブ(&R)"));
+  menRiskCurve->setObjectName(QStringLiteral("menRiskCurve"));
+  connect(menRiskCurve, &QAction::triggered, this, &frmMain::menRiskCurve_Click);
+  for (QAction* view : {menExplain, menGapTable, menBatchSummary, menMap, menRiskCurve}) view->setEnabled(false);
   connect(menExplain, &QAction::triggered, this, &frmMain::menExplain_Click);
   connect(menGapTable, &QAction::triggered, this, &frmMain::menGapTable_Click);
   connect(menBatchSummary, &QAction::triggered, this, &frmMain::menBatchSummary_Click);
@@ -351,6 +394,8 @@ void frmMain::setTabOrder() {
                       txtU8,     txtU9,         cmdExec,    txtOutFile, txtInFile, txtA4,        txtA3,
                       txtA1,     txtA2};
   for (std::size_t i = 1; i < std::size(chain); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  // The stop button, shown only while a batch runs, follows the batch button.
+  QWidget::setTabOrder(cmdExecAll, cmdCancelAll);
 }
 
 QString frmMain::decimalSeparator() const { return txtC1->locale().decimalPoint(); }
@@ -414,14 +459,23 @@ bool frmMain::calculate() {
   const std::string sep = decimalSeparator().toStdString();
   const std::array<std::string, 4> common = commonSettingTexts();
   const CommonSettingTexts commonTexts = {common[0], common[1], common[2], common[3]};
-  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, *reporter_, sep)) return false;
+  // The message names no box: once it is read, the first box that failed
+  // is selected, so that the user need not look through them all.
+  FailureSeen seen(*reporter_);
+  if (!CheckCommonSettings(commonTexts, riskPremiumMode_, settings_, seen, sep)) {
+    selectFailedBox(seen.message);
+    return false;
+  }
 
   const std::array<std::string, 8> values = {Utf8(txtU2), Utf8(txtU3), Utf8(txtU4), Utf8(txtU5),
                                              Utf8(txtU6), Utf8(txtU7), Utf8(txtU8), Utf8(txtU9)};
   HouseholdTexts householdTexts;
   for (std::size_t i = 0; i < values.size(); ++i) householdTexts[i] = values[i];
   HouseholdInput household{};
-  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, *reporter_, sep)) return false;
+  if (!ReadHouseholdFromScreen(householdTexts, riskPremiumMode_, household, seen, sep)) {
+    selectFailedBox(seen.message);
+    return false;
+  }
 
   ModelResult result{};
   const auto show = [&sep](float value) { return QString::fromStdString(FormatDisplay(value, sep)); };
@@ -457,6 +511,36 @@ bool frmMain::calculate() {
   return true;
 }
 
+void frmMain::selectFailedBox(const std::string& message) {
+  const std::string sep = decimalSeparator().toStdString();
+  const bool withPremium = riskPremiumMode_ == Mode::WithRiskPremium;
+  // The first box of those the check read that holds no number; a disabled
+  // one cannot take the focus and is passed over.
+  const auto firstNotNumber = [&sep](std::initializer_list<QLineEdit*> boxes, std::size_t count) -> QLineEdit* {
+    for (QLineEdit* box : boxes) {
+      if (count-- == 0) break;
+      float value = 0.0f;
+      if (box->isEnabled() && !TextToNumber(box->text().toStdString(), value, sep)) return box;
+    }
+    return nullptr;
+  };
+  QLineEdit* box = nullptr;
+  if (message == msg::kCommonSettingsInvalid) {
+    box = firstNotNumber({txtC1, txtC2, txtC3, txtC4}, 4);
+  } else if (message == msg::kMarkupRateZero) {
+    box = txtC4;
+  } else if (message == msg::kInputValuesInvalid) {
+    box = firstNotNumber({txtU2, txtU3, txtU4, txtU5, txtU6, txtU7, txtU8, txtU9}, withPremium ? 8 : 7);
+  } else if (message == msg::kAssetSumZero) {
+    box = txtU7;
+  } else if (message == msg::kLiquiditySumZero) {
+    box = txtU4;
+  }
+  if (box == nullptr || !box->isEnabled()) return;
+  box->setFocus(Qt::OtherFocusReason);
+  box->selectAll();
+}
+
 bool frmMain::findGapTable() {
   // The user's own table sits in the folder of the settings store.
   const QString settingsFile = QSettings(QStringLiteral("Velmora"), QStringLiteral("Velmora")).fileName();
@@ -467,16 +551,31 @@ bool frmMain::findGapTable() {
 
 void frmMain::setBatchRunning(bool running) {
   batchRunning_ = running;
+  // The stop button appears before the batch button is disabled, so that a
+  // focus on the one moves to the other, and back once the run has ended.
+  const bool stopHadFocus = cmdCancelAll->hasFocus();
+  if (running) {
+    batchStarted_ = std::chrono::steady_clock::now();
+    cancelRequested_ = false;
+    cmdCancelAll->show();
+  }
   cmdExec->setEnabled(!running);
   cmdExecAll->setEnabled(!running);
   cmdSelInFile->setEnabled(!running);
   cmdSelOutFile->setEnabled(!running);
   menInitValue->setEnabled(!running);
   menKeepColumns->setEnabled(!running);
+  menScenarios->setEnabled(!running);
   prgBatch->setValue(0);
+  prgBatch->setFormat(BatchProgressText(0, 0.0));
   prgBatch->setVisible(running);
+  if (!running) {
+    if (stopHadFocus) cmdExecAll->setFocus(Qt::OtherFocusReason);
+    cmdCancelAll->hide();
+  }
+  // Busy, yet the window answers (the stop button among others).
   if (running) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
   } else {
     QApplication::restoreOverrideCursor();
   }
@@ -499,6 +598,8 @@ void frmMain::cmdExecAll_Click() {
   command.options.keepColumns = menKeepColumns->isChecked();
   // The summary view's histogram reads every delay damage the run wrote.
   command.options.keepDelayDamages = true;
+  // With a mesh column in the input, the map gathers the lines as written.
+  const std::unique_ptr<MapGatherer> map = GatherMap(command);
 
   // The command's messages wait until the window is no longer busy: no
   // message box under the busy cursor and the progress bar.
@@ -510,9 +611,12 @@ void frmMain::cmdExecAll_Click() {
   BatchSummary summary;
   const BatchOutcome outcome = runBatchWhileLive(command, messages, progress, &summary);
   runningBatch_ = nullptr;
+  const bool stoppedByUser = outcome == BatchOutcome::Cancelled && cancelRequested_;
   setBatchRunning(false);
+  if (stoppedByUser) messages.info(kBatchStopped);
   if (outcome == BatchOutcome::Completed) {
     lastBatchSummary_ = std::move(summary);
+    lastMap_ = map ? map->finish(command, settings_, table_, *lastBatchSummary_) : nullptr;
     updateViews();
     emit batchCompleted();
   }
@@ -577,16 +681,38 @@ void frmMain::showBatchProgress(const BatchProgress& progress) {
                         ? static_cast<int>(part * kCheckSteps)
                         : kCheckSteps + static_cast<int>(part * (kProgressSteps - kCheckSteps));
   if (value > prgBatch->value()) prgBatch->setValue(value);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - batchStarted_).count();
+  prgBatch->setFormat(BatchProgressText(prgBatch->value(), seconds));
+}
+
+void frmMain::cmdCancelAll_Click() {
+  if (runningBatch_ == nullptr) return;
+  // As a close does: the run stops within a block of lines and keeps the
+  // earlier output.
+  cancelRequested_ = true;
+  runningBatch_->cancel();
+}
+
+QString BatchProgressText(int steps, double seconds) {
+  const int permille = std::clamp(steps, 0, kProgressSteps);
+  QString text = QStringLiteral("%1%").arg(permille * 100 / kProgressSteps);
+  // An estimate from the first second on, as the tool gives one.
+  if (seconds < 1.0 || permille == 0 || permille == kProgressSteps) return text;
+  const double left = seconds * (kProgressSteps - permille) / permille;
+  if (left < 90.0) return text + QStringLiteral("　残り約 %1 秒").arg(static_cast<long long>(left + 0.5));
+  return text + QStringLiteral("　残り約 %1 分").arg(static_cast<long long>(left / 60.0 + 0.5));
 }
 
 void frmMain::cmdSelInFile_Click() {
   if (batchRunning_) return;
+  const RegainFocus regain(this);
   const QString chosen = dialogs_->showOpenDialog(this, kCsvFilter, appFolder_);
   if (!chosen.isEmpty()) txtInFile->setText(chosen);
 }
 
 void frmMain::cmdSelOutFile_Click() {
   if (batchRunning_) return;
+  const RegainFocus regain(this);
   const QString chosen = dialogs_->showSaveDialog(this, kCsvFilter, appFolder_, kDefaultOutputName);
   if (chosen.isEmpty()) return;
   txtOutFile->setText(WithCsvExtension(chosen));
@@ -616,45 +742,80 @@ void frmMain::updateViews() {
   }
   if (lastCalculation_ && gapTableDialog_ != nullptr && gapTableDialog_->isVisible()) {
     gapTableDialog_->showTable(lastCalculation_->table, lastCalculation_->gapTableFile,
-                               lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_));
+                               lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_), lastCalculationFailed_);
   }
   if (lastBatchSummary_ && batchSummaryDialog_ != nullptr && batchSummaryDialog_->isVisible()) {
     batchSummaryDialog_->showSummary(*lastBatchSummary_);
   }
+  menMap->setEnabled(lastMap_ != nullptr);
+  if (mapView_ != nullptr && mapView_->isVisible()) {
+    // A run without a map leaves none of an earlier run on the screen.
+    if (lastMap_) {
+      mapView_->showCells(lastMap_);
+    } else {
+      mapView_->close();
+    }
+  }
 }
-
-namespace {
-
-// A view stays where the user put it; the first opening places it over the
-// window.
-void Raise(QDialog& view) {
-  view.show();
-  view.raise();
-  view.activateWindow();
-}
-
-}  // namespace
 
 void frmMain::menExplain_Click() {
   if (!lastCalculation_) return;
-  if (explainDialog_ == nullptr) explainDialog_ = new ExplainDialog(this);
-  explainDialog_->showCalculation(*lastCalculation_, lastCalculationFailed_);
-  Raise(*explainDialog_);
+  OpenViewWindow(*this, explainDialog_, QStringLiteral("Explain"), [this](ExplainDialog& view) {
+    view.showCalculation(*lastCalculation_, lastCalculationFailed_);
+  });
 }
 
 void frmMain::menGapTable_Click() {
   if (!lastCalculation_) return;
-  if (gapTableDialog_ == nullptr) gapTableDialog_ = new GapTableDialog(this);
-  gapTableDialog_->showTable(lastCalculation_->table, lastCalculation_->gapTableFile,
-                             lastCalculation_->gapTableSha256, ReadKey(*lastCalculation_));
-  Raise(*gapTableDialog_);
+  OpenViewWindow(*this, gapTableDialog_, QStringLiteral("GapTable"), [this](GapTableDialog& view) {
+    view.showTable(lastCalculation_->table, lastCalculation_->gapTableFile, lastCalculation_->gapTableSha256,
+                   ReadKey(*lastCalculation_), lastCalculationFailed_);
+  });
 }
 
 void frmMain::menBatchSummary_Click() {
   if (!lastBatchSummary_) return;
-  if (batchSummaryDialog_ == nullptr) batchSummaryDialog_ = new BatchSummaryDialog(this);
-  batchSummaryDialog_->showSummary(*lastBatchSummary_);
-  Raise(*batchSummaryDialog_);
+  OpenViewWindow(*this, batchSummaryDialog_, QStringLiteral("BatchSummary"),
+                 [this](BatchSummaryDialog& view) { view.showSummary(*lastBatchSummary_); });
+}
+
+void frmMain::menMap_Click() {
+  if (!lastMap_) return;
+  if (mapView_ == nullptr) mapView_ = new MapView(*reporter_, *dialogs_);
+  mapView_->showCells(lastMap_);
+  ShowViewWindow(*this, *mapView_, QStringLiteral("Map"));
+}
+
+void frmMain::menScenarios_Click() {
+  if (batchRunning_) return;
+  if (scenarioDialog_ == nullptr) {
+    // The window decides the mode, the settings and the table when a run starts.
+    const auto prepare = [this](ScenarioCommand& command) {
+      if (batchRunning_) return false;
+      command.mode = chkRP->isChecked() ? Mode::WithRiskPremium : Mode::WithoutRiskPremium;
+      if (!findGapTable()) return false;
+      command.gapTableFile = gapTableFile_;
+      command.settingTexts = commonSettingTexts();
+      command.decimalSeparator = decimalSeparator().toStdString();
+      return true;
+    };
+    scenarioDialog_ = new ScenarioDialog(dialogs_, ownReporter_ ? nullptr : reporter_, prepare, this);
+    scenarioDialog_->setModal(true);
+    connect(scenarioDialog_, &ScenarioDialog::completed, this, [this] {
+      lastScenarioSummary_ = scenarioDialog_->lastSummary();
+      menRiskCurve->setEnabled(true);
+      if (riskCurveView_ != nullptr && riskCurveView_->isVisible()) riskCurveView_->showSummary(*lastScenarioSummary_);
+    });
+  }
+  scenarioDialog_->show();
+  scenarioDialog_->raise();
+  scenarioDialog_->activateWindow();
+}
+
+void frmMain::menRiskCurve_Click() {
+  if (!lastScenarioSummary_) return;
+  OpenViewWindow(*this, riskCurveView_, QStringLiteral("RiskCurve"),
+                 [this](RiskCurveView& view) { view.showSummary(*lastScenarioSummary_); });
 }
 
 void frmMain::menuExit_Click() { close(); }

@@ -1,7 +1,9 @@
 #pragma once
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -11,6 +13,7 @@
 #include "core/records.h"
 #include "core/reporter.h"
 #include "batch/summary.h"
+#include "batch/scenarios.h"
 #include "ui/individual_calculation.h"
 #include "ui/file_dialogs.h"
 #include "ui/settings_store.h"
@@ -32,7 +35,15 @@ enum class BatchOutcome;
 class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
+class MapView;
+struct MapCells;
+class RiskCurveView;
+class ScenarioDialog;
 class TextBox;
+
+// The batch progress bar's text for `steps` of its 1000 after `seconds`:
+// the percentage, and from the first second on the time left.
+QString BatchProgressText(int steps, double seconds);
 
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
 // a pixel.
@@ -63,6 +74,9 @@ class frmMain : public QMainWindow {
   bool lastCalculationFailed() const { return lastCalculationFailed_; }
   // The summary of the last batch run from the window that completed.
   const std::optional<BatchSummary>& lastBatchSummary() const { return lastBatchSummary_; }
+  // The cells of the last completed batch run whose input has a mesh column
+  // (none otherwise), for 表示 → 地図.
+  const std::shared_ptr<const MapCells>& lastMap() const { return lastMap_; }
   // 設定 → 9列目以降を結果に残す.
   bool keepsColumns() const;
 
@@ -75,12 +89,16 @@ class frmMain : public QMainWindow {
   void cmdExecAll_Click();
   void cmdSelInFile_Click();
   void cmdSelOutFile_Click();
+  void cmdCancelAll_Click();
   void menInitValue_Click();
   void menuExit_Click();
   void menKeepColumns_Click();
   void menExplain_Click();
   void menGapTable_Click();
   void menBatchSummary_Click();
+  void menMap_Click();
+  void menScenarios_Click();
+  void menRiskCurve_Click();
 
  signals:
   // After every press of 個別計算, whether it succeeded or not.
@@ -110,6 +128,8 @@ class frmMain : public QMainWindow {
   bool findGapTable();
   // The individual calculation proper; true when its results are shown.
   bool calculate();
+  // After a check's `message`: selects the box it refused.
+  void selectFailedBox(const std::string& message);
   // The views that are open follow what the commands leave.
   void updateViews();
 
@@ -129,14 +149,23 @@ class frmMain : public QMainWindow {
   std::optional<IndividualCalculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   std::optional<BatchSummary> lastBatchSummary_;
-  ExplainDialog* explainDialog_ = nullptr;
-  GapTableDialog* gapTableDialog_ = nullptr;
-  BatchSummaryDialog* batchSummaryDialog_ = nullptr;
+  // Windows of their own (ui/view_window.h), built on first use.
+  QPointer<ExplainDialog> explainDialog_;
+  QPointer<GapTableDialog> gapTableDialog_;
+  QPointer<BatchSummaryDialog> batchSummaryDialog_;
+  std::shared_ptr<const MapCells> lastMap_;
+  QPointer<MapView> mapView_;
+  // ファイル → シナリオ計算 and 表示 → リスクカーブ.
+  ScenarioDialog* scenarioDialog_ = nullptr;
+  QPointer<RiskCurveView> riskCurveView_;
+  std::optional<ScenarioSummary> lastScenarioSummary_;
 
   bool batchRunning_ = false;
   bool closeRequested_ = false;
   // The running batch's progress, so that a close can cancel it.
   BatchProgress* runningBatch_ = nullptr;
+  bool cancelRequested_ = false;
+  std::chrono::steady_clock::time_point batchStarted_;
 
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -152,6 +181,7 @@ class frmMain : public QMainWindow {
   QPushButton* cmdSelOutFile = nullptr;
   QPushButton* cmdExecAll = nullptr;
   QProgressBar* prgBatch = nullptr;
+  QPushButton* cmdCancelAll = nullptr;
   QLineEdit* txtU2 = nullptr;
   QLineEdit* txtU3 = nullptr;
   QLineEdit* txtU4 = nullptr;
@@ -175,6 +205,9 @@ class frmMain : public QMainWindow {
   QAction* menExplain = nullptr;
   QAction* menGapTable = nullptr;
   QAction* menBatchSummary = nullptr;
+  QAction* menMap = nullptr;
+  QAction* menScenarios = nullptr;
+  QAction* menRiskCurve = nullptr;
 };
 
 }  // namespace velmora

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
 #include <QLineSeries>
+#include <QPen>
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QValueAxis>
@@ -67,14 +69,15 @@ GapTableDialog::GapTableDialog(QWidget* parent) : QDialog(parent) {
   zeros_->setColor(QColor(0xd0, 0x20, 0x20));
   zeros_->setBorderColor(QColor(0xd0, 0x20, 0x20));
   zeros_->setMarkerSize(6);
+  // A ring, drawn under the entries left at 0: they stay visible inside it.
   read_ = new QScatterSeries;
   read_->setName(QStringLiteral("前回の計算で読んだ点"));
-  read_->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
-  read_->setColor(QColor(0x10, 0x90, 0x30));
-  read_->setBorderColor(Qt::black);
-  read_->setMarkerSize(11);
-  for (QXYSeries* series : {static_cast<QXYSeries*>(values_), static_cast<QXYSeries*>(zeros_),
-                            static_cast<QXYSeries*>(read_)}) {
+  read_->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+  read_->setBrush(Qt::NoBrush);
+  read_->setPen(QPen(QColor(0x10, 0x90, 0x30), 3));
+  read_->setMarkerSize(16);
+  for (QXYSeries* series : {static_cast<QXYSeries*>(values_), static_cast<QXYSeries*>(read_),
+                            static_cast<QXYSeries*>(zeros_)}) {
     chart_->addSeries(series);
   }
   auto* x = new QValueAxis;
@@ -86,11 +89,17 @@ GapTableDialog::GapTableDialog(QWidget* parent) : QDialog(parent) {
   y->setTitleText(QStringLiteral("表の値"));
   AddAxes(*chart_, x, y);
   StyleChart(*chart_);
+  chart_->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
 
-  view_ = MakeChartView(chart_, this, QStringLiteral("ギャップ分布表のグラフ"));
+  view_ = MakeChartView(chart_, this, QStringLiteral("ギャップ分布表のグラフ"), true);
+  view_->setToolTip(QStringLiteral("ホイールまたはドラッグで拡大、ダブルクリックで全体に戻ります"));
 
   zeroLabel_ = MakeInfoLabel(this, "zeroLabel", QStringLiteral("0のままの項目"));
   readLabel_ = MakeInfoLabel(this, "readLabel", QStringLiteral("前回の計算で読んだ点"));
+  failedLabel_ = MakeInfoLabel(this, "failedLabel", QStringLiteral("注意"));
+  failedLabel_->setText(QStringLiteral("直前の計算は失敗しました。読んだ点は最後に成功した計算のものです。"));
+  failedLabel_->setStyleSheet(QStringLiteral("color: #a00000; font-weight: bold;"));
+  failedLabel_->hide();
   fileLabel_ = MakeInfoLabel(this, "fileLabel", QStringLiteral("表のファイル"));
   digestLabel_ = MakeInfoLabel(this, "digestLabel", QStringLiteral("表のファイルの SHA-256"));
 
@@ -100,17 +109,19 @@ GapTableDialog::GapTableDialog(QWidget* parent) : QDialog(parent) {
   buttons->addWidget(close);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(view_, 1);
-  for (QLabel* label : {zeroLabel_, readLabel_, fileLabel_, digestLabel_}) layout->addWidget(label);
+  for (QLabel* label : {zeroLabel_, readLabel_, failedLabel_, fileLabel_, digestLabel_}) layout->addWidget(label);
   layout->addLayout(buttons);
   resize(760, 560);
 }
 
 void GapTableDialog::showTable(const GapTable& table, const std::filesystem::path& file, const std::string& sha256,
-                               std::optional<int> readKey) {
+                               std::optional<int> readKey, bool lastFailed) {
   const GapTable named = NamedEntries(file);
+  // A new table is shown whole.
+  chart_->zoomReset();
   QList<QPointF> points, zeros;
   points.reserve(static_cast<qsizetype>(table.entries.size()));
-  float low = 0.0f, high = 0.0f;
+  float low = table.at(GapTable::kMinKey), high = low;
   for (int key = GapTable::kMinKey; key <= GapTable::kMaxKey; ++key) {
     const float value = table.at(key);
     const QPointF point(key / 10.0, value);
@@ -124,8 +135,9 @@ void GapTableDialog::showTable(const GapTable& table, const std::filesystem::pat
   values_->replace(points);
   zeros_->replace(zeros);
   auto* y = qobject_cast<QValueAxis*>(chart_->axes(Qt::Vertical).value(0));
+  // The values' own range: no room below the least value (a table without
+  // negative values starts at 0).
   y->setRange(low, high > low ? high : low + 1.0);
-  y->applyNiceNumbers();
 
   zeroLabel_->setText(zeros.isEmpty()
                           ? QStringLiteral("0のままの項目（ファイルにない項目）はありません")
@@ -139,6 +151,7 @@ void GapTableDialog::showTable(const GapTable& table, const std::filesystem::pat
     readLabel_->setText(QStringLiteral("前回の計算で読んだ点：まだありません"));
   }
   read_->replace(read);
+  failedLabel_->setVisible(lastFailed);
   fileLabel_->setText(QStringLiteral("ファイル：%1").arg(NativePathText(file)));
   digestLabel_->setText(QStringLiteral("SHA-256：%1").arg(QString::fromStdString(sha256)));
 }

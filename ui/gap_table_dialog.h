@@ -1,7 +1,8 @@
 #pragma once
 // The loaded gap-distribution table as a chart: its value against the gap
-// from -20 to 100, the entries left at 0 marked apart (a damaged or short
-// table shows at a glance) and the point the last calculation read.
+// from -20 to 100 (zoomable), the entries left at 0 marked apart (a damaged
+// or short table shows at a glance) and, as a ring that leaves them visible,
+// the point the last calculation read.
 #include <QDialog>
 #include <filesystem>
 #include <optional>
@@ -24,9 +25,11 @@ class GapTableDialog : public QDialog {
 
   // Shows `table` as loaded from `file` (its SHA-256 hex in `sha256`).
   // `readKey`: the key (10 x gap, -200..1000) the last individual calculation
-  // read, if any. The file is read again only to tell which entries it names.
+  // read, if any; `lastFailed`: a later calculation failed (the mark stays
+  // the last success's). The file is read again only to tell which entries
+  // it names.
   void showTable(const GapTable& table, const std::filesystem::path& file, const std::string& sha256,
-                 std::optional<int> readKey);
+                 std::optional<int> readKey, bool lastFailed = false);
 
   // What the chart shows.
   QChart* chart() const { return chart_; }
@@ -42,6 +45,7 @@ class GapTableDialog : public QDialog {
   QScatterSeries* read_;
   QLabel* zeroLabel_;
   QLabel* readLabel_;
+  QLabel* failedLabel_;
   QLabel* fileLabel_;
   QLabel* digestLabel_;
 };

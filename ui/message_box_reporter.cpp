@@ -3,6 +3,7 @@
 #include <QMessageBox>
 
 #include "ui/japanese_font.h"
+#include "ui/window_focus.h"
 
 namespace velmora {
 namespace {
@@ -15,6 +16,7 @@ void Show(QWidget* owner, QMessageBox::Icon icon, std::string_view message, std:
   if (!details.empty()) box.setDetailedText(Text(details));
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Ok);
+  const RegainFocus regain(owner);
   box.exec();
 }
 

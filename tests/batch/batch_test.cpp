@@ -9,19 +9,24 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <stdexcept>
 #include <locale>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "batch/batch.h"
+#include "batch/files.h"
 #include "batch/messages.h"
+#include "batch/pipeline.h"
 #include "core/line_reader.h"
 #include "core/messages.h"
 #include "test_support.h"
@@ -361,7 +366,7 @@ TEST_F(BatchTest, HugeHeaderIsSkippedHugeDataLineFailsTheCheck) {
   fs::resize_file(hugeLine, LineReader::kMaxLine + (1 << 20));
   RecordingReporter r2;
   EXPECT_FALSE(CheckBatchFiles(hugeLine, out, Mode::WithRiskPremium, r2));
-  EXPECT_EQ(MessagesOf(r2), One(LineMessage(3)));
+  EXPECT_EQ(MessagesOf(r2), One("3" + std::string(msg::kLineTooLong)));
 }
 
 TEST_F(BatchTest, ExistingOutputIsReplacedWholeWithItsPermissions) {
@@ -547,6 +552,34 @@ TEST_F(BatchTest, OutputLockedBeforeTheCommitKeepsTheEarlierOutput) {
 }
 #endif
 
+// The output replaced by a folder after the last line, just before the
+// result is to take its place: the failed rename is reported, and the
+// temporary file goes.
+TEST_F(BatchTest, FailedRenameIsReportedAndLeavesNoTemporaryFile) {
+  const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
+  const fs::path out = dir.Write("out.csv", "old");
+  struct FolderAtTheEnd : BatchProgress {
+    fs::path file;
+    bool done = false;
+    bool lineDone(std::uint64_t, std::uint64_t read, std::uint64_t total) override {
+      if (phase() == BatchPhase::Running && read == total && !done) {
+        fs::remove(file);
+        fs::create_directory(file);
+        std::ofstream(file / "kept.txt", std::ios::binary) << "kept";
+        done = true;
+      }
+      return true;
+    }
+  } progress;
+  progress.file = out;
+  RecordingReporter r;
+  EXPECT_EQ(Run(in, out, Mode::WithRiskPremium, r, &progress), BatchOutcome::Failed);
+  EXPECT_TRUE(progress.done);
+  EXPECT_EQ(MessagesOf(r), One(msg::kOutputUnwritable));
+  EXPECT_EQ(test::ReadFile(out / "kept.txt"), "kept");
+  EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
+}
+
 TEST_F(BatchTest, CommandRunsTheChainAndReportsCompletion) {
   const fs::path in = dir.Write("in.csv", "h\r\n" + kDefault + "\r\n");
   const fs::path out = dir.path() / "out.csv";
@@ -689,6 +722,7 @@ TEST_P(BatchThreads, CheckReportsTheFirstShortLineInInputOrder) {
   };
   const Case cases[] = {
       {good + seven + "\r\n" + good, 3002},          // two short lines: the first one counts
+      {good + seven + seven + seven + good + seven + good + "1\n2\n", 3002},  // short lines in every later chunk
       {seven + good + seven, 2},
       {good + "\r", 3002},                           // after CR LF and LF lines, a lone CR ends an empty line
       {good + good + "\n", 6002},                    // the empty last line
@@ -708,7 +742,7 @@ TEST_P(BatchThreads, CheckReportsTheFirstShortLineInInputOrder) {
   fs::resize_file(huge, LineReader::kMaxLine + (3 << 20));
   RecordingReporter r;
   EXPECT_FALSE(CheckBatchFiles(huge, out, Mode::WithRiskPremium, r, nullptr, Options(4096)));
-  EXPECT_EQ(MessagesOf(r), One(LineMessage(3002)));
+  EXPECT_EQ(MessagesOf(r), One("3002" + std::string(msg::kLineTooLong)));
 }
 
 // Records every call of the hook, and cancels at the first call that
@@ -828,6 +862,96 @@ TEST_P(BatchThreads, WriteFailureMidRunKeepsTheEarlierOutput) {
     EXPECT_EQ(test::ReadFile(out), "old");
     EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
   }
+}
+
+// After a stop no chunk is delivered, and a pass ended by anything that
+// throws (the work, the delivery, the progress hook) reports that exception,
+// the first one, not a read or a write failure; the earlier output stays.
+TEST_P(BatchThreads, NothingIsDeliveredAfterAStopAndAFailureKeepsItsCause) {
+  std::string text = "h\n";
+  for (int i = 0; i < 400; ++i) text += std::to_string(i) + "\n";
+  const fs::path in = dir.Write("in.csv", text);
+  enum How { kAnswer, kWork, kDeliver };
+  for (const How how : {kAnswer, kWork, kDeliver}) {
+    SCOPED_TRACE(how);
+    batch::InputFile file;
+    ASSERT_TRUE(file.Open(in));
+    batch::ChunkReader reader(file, 16, LineReader::kMaxLine);
+    ASSERT_EQ(reader.SkipHeader(), batch::ChunkReader::Status::Chunk);
+    std::vector<std::uint64_t> delivered;
+    const std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
+      if (how == kWork && chunk.sequence == 10) throw std::runtime_error("work 10");
+    };
+    const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
+      delivered.push_back(chunk.sequence);
+      if (how == kDeliver && chunk.sequence == 10) throw std::runtime_error("deliver 10");
+      return !(how == kAnswer && chunk.sequence == 10);
+    };
+    std::exception_ptr error;
+    const batch::PipelineEnd end = batch::RunPipeline(reader, GetParam(), work, deliver, nullptr, &error);
+    // In order from the first, none after the stop.
+    for (std::size_t i = 0; i < delivered.size(); ++i) EXPECT_EQ(delivered[i], i);
+    if (how == kWork) {
+      EXPECT_LE(delivered.size(), 10u);  // the chunk that threw, and any after it, never
+    } else {
+      EXPECT_EQ(delivered.size(), 11u);
+    }
+    EXPECT_EQ(end, how == kAnswer ? batch::PipelineEnd::Stopped : batch::PipelineEnd::Failed);
+    std::string what;
+    try {
+      if (error) std::rethrow_exception(error);
+    } catch (const std::runtime_error& e) {
+      what = e.what();
+    }
+    EXPECT_EQ(what, how == kAnswer ? "" : how == kWork ? "work 10" : "deliver 10");
+  }
+  // A hook that throws in the middle of a run.
+  struct Throwing : BatchProgress {
+    bool lineDone(std::uint64_t lines, std::uint64_t, std::uint64_t) override {
+      if (phase() == BatchPhase::Running && lines > 100) throw std::runtime_error("hook");
+      return true;
+    }
+  };
+  std::string many = "h\r\n";
+  for (int i = 0; i < 2000; ++i) many += kDefault + "\r\n";
+  dir.Write("in.csv", many);
+  const fs::path out = dir.Write("out.csv", "old");
+  Throwing hook;
+  RecordingReporter r;
+  EXPECT_EQ(RunBatchCommand(Command(in, out, Options(64)), settings, table, r, &hook), BatchOutcome::Failed);
+  EXPECT_EQ(MessagesOf(r), One(std::string(msg::kRunFailed) + "hook"));
+  EXPECT_EQ(test::ReadFile(out), "old");
+  EXPECT_EQ(Others(dir.path(), {"in.csv", "out.csv"}), std::vector<std::string>{});
+}
+
+// Long lines on many threads: the chunks in memory at once hold at most the
+// budget plus one longest line, not a chunk of a long line per thread.
+TEST_P(BatchThreads, BytesInFlightAreBoundedNotChunks) {
+  constexpr std::size_t kLine = 64 << 10, kBudget = 32 << 10;
+  std::string text = "h\n";
+  for (int i = 0; i < 40; ++i) text += std::string(kLine - 1, static_cast<char>('a' + i % 26)) + "\n";
+  const fs::path in = dir.Write("in.csv", text);
+  batch::InputFile file;
+  ASSERT_TRUE(file.Open(in));
+  batch::ChunkReader reader(file, 1024, LineReader::kMaxLine);
+  ASSERT_EQ(reader.SkipHeader(), batch::ChunkReader::Status::Chunk);
+  std::atomic<std::size_t> held{0}, most{0};
+  std::atomic<std::size_t> bytes{0};
+  const std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
+    const std::size_t now = held += chunk.text.size();
+    for (std::size_t seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));  // time for the others to pile up
+    held -= chunk.text.size();
+  };
+  const std::function<bool(const batch::Chunk&)> deliver = [&](const batch::Chunk& chunk) {
+    bytes += chunk.text.size();
+    return true;
+  };
+  EXPECT_EQ(batch::RunPipeline(reader, GetParam(), work, deliver, nullptr, nullptr, kBudget),
+            batch::PipelineEnd::Completed);
+  EXPECT_EQ(bytes, 40 * kLine);
+  EXPECT_LE(most, kBudget + kLine);
 }
 
 INSTANTIATE_TEST_SUITE_P(OneTwoSeven, BatchThreads, ::testing::Values(1u, 2u, 7u),

@@ -94,6 +94,22 @@ double ExactSumOf(const std::vector<double>& values) {
   return negative ? -magnitude : magnitude;
 }
 
+// Whether `mean` is the exact mean of the values rounded to a nearest double:
+// twice their exact sum lies within n times the midpoints to its neighbours.
+bool RoundedOnce(const std::vector<double>& values, double mean) {
+  const auto n = static_cast<double>(values.size());
+  const auto side = [&](double neighbour) {
+    std::vector<double> parts;
+    for (const double v : values) parts.insert(parts.end(), {v, v});
+    for (const double m : {mean, neighbour}) {
+      const double product = m * n;
+      parts.insert(parts.end(), {-product, -std::fma(m, n, -product)});
+    }
+    return ExactSumOf(parts);
+  };
+  return side(std::nextafter(mean, HUGE_VAL)) <= 0.0 && side(std::nextafter(mean, -HUGE_VAL)) >= 0.0;
+}
+
 TEST(ExactSum, RoundsTheExactSumOnceWhateverTheOrder) {
   struct Case {
     std::vector<double> values;
@@ -124,6 +140,27 @@ TEST(ExactSum, RoundsTheExactSumOnceWhateverTheOrder) {
     EXPECT_EQ(second.Value(), c.sum);
   }
   EXPECT_EQ(ExactSum().Value(), 0.0);
+}
+
+// The mean is the exact sum divided by the count, rounded once: not the
+// rounded sum divided again (worked out with exact fractions).
+TEST(ExactSum, MeanIsRoundedOnce) {
+  struct Case {
+    std::vector<double> values;
+    double mean;
+  };
+  const Case cases[] = {
+      {{0.003500517, 8699126.0, 976.1224, 518144200.0, 0.0980205, 83662190.0}, 101751082.03732017},
+      {{1.0, 2.0}, 1.5},
+      {{0.1, 0.2, 0.3}, 0.2},
+      {{-5.5, std::ldexp(1.0, -60), 1e10}, 3333333331.5},
+  };
+  for (const Case& c : cases) {
+    ExactSum sum;
+    for (const double v : c.values) sum.Add(v);
+    EXPECT_EQ(sum.Mean(c.values.size()), c.mean);
+  }
+  EXPECT_NE(101751082.03732017, ExactSumOf(cases[0].values) / 6.0);  // what rounding twice gave
 }
 
 TEST(Sha256, KnownDigests) {
@@ -157,7 +194,7 @@ class Workflow : public ::testing::TestWithParam<unsigned> {
     const fs::path out = dir.path() / "out.csv";
     fs::remove(out);
     RecordingReporter r;
-    if (CheckBatchFiles(in, out, mode, r, nullptr, options)) {
+    if (CheckBatchFiles(in, out, mode, r, nullptr, options, &options.inputIsUtf8)) {
       EXPECT_EQ(RunBatch(in, out, mode, settings, table, r, nullptr, options, summary), BatchOutcome::Completed);
     }
     for (const auto& m : r.messages) messages.push_back(m.text);
@@ -267,7 +304,7 @@ TEST_P(Workflow, SummaryAgreesWithTheWrittenFile) {
         EXPECT_EQ(f.sum, ExactSumOf(columns[c])) << c;
         EXPECT_EQ(f.min, *std::min_element(columns[c].begin(), columns[c].end())) << c;
         EXPECT_EQ(f.max, *std::max_element(columns[c].begin(), columns[c].end())) << c;
-        EXPECT_EQ(f.mean, f.sum / static_cast<double>(f.count)) << c;
+        EXPECT_TRUE(RoundedOnce(columns[c], f.mean)) << c;
         double naive = 0.0;
         for (const double v : columns[c]) naive += v;
         orderMatters = orderMatters || naive != f.sum;
@@ -322,6 +359,9 @@ TEST_P(Workflow, DelayDamagesAreTheWrittenColumn) {
     std::sort(written.begin(), written.end());
     EXPECT_EQ(kept, written);
     EXPECT_GT(written.back(), written.front());
+    // The bounds too are the written values, read back (not the singles).
+    EXPECT_EQ(summary.columns[3].min, written.front());
+    EXPECT_EQ(summary.columns[3].max, written.back());
 
     options.keepDelayDamages = false;
     BatchSummary without;
@@ -383,13 +423,18 @@ TEST_P(Workflow, ResultBlocksAreTheWrittenLines) {
 // A UTF-8 input (byte order mark) gives a UTF-8 result with the mark and a
 // UTF-8 header; the option chooses either way; echoed bytes are never
 // converted, so another code page than the input's takes ASCII echoes only,
-// and the check says which line holds the first byte that is not.
+// and the check says which line holds the first byte that is not, and which
+// code pages it found. An input without the mark whose bytes outside ASCII
+// are all UTF-8 is UTF-8 to kept columns and to a chosen code page.
 TEST_P(Workflow, CodePagesAndTheMixingGuard) {
   const std::string utf8Header = kBom + msg::kResultHeader;
   const std::string cp932Header(msg::kResultHeaderCp932);
   const std::string tokyo = "\xe6\x9d\xb1\xe4\xba\xac";  // 東京 in UTF-8
+  const std::string tokyoCp932 = "\x93\x8c\x8b\x9e";  // 東京 in CP932, no UTF-8
   const std::string ascii = kDefault + ",x1\n";
   const std::string withTokyo = kDefault + "," + tokyo + "\n";
+  const std::string utf8Refused = msg::kLineEncodingMixedUtf8Input;
+  const std::string cp932Refused = msg::kLineEncodingMixedCp932Input;
   struct Case {
     std::string input;
     OutputEncoding encoding;
@@ -409,11 +454,26 @@ TEST_P(Workflow, CodePagesAndTheMixingGuard) {
       {"h\n" + ascii, OutputEncoding::Cp932, false, resultLine, cp932Header, ""},
       // Not kept, not echoed: the extra field may hold anything.
       {"h\n" + withTokyo, OutputEncoding::Utf8, false, resultLine, utf8Header, ""},
-      {"h\n" + ascii + withTokyo, OutputEncoding::Utf8, true, "", "", "3" + std::string(msg::kLineEncodingMixed)},
+      {"h\n" + ascii + withTokyo, OutputEncoding::Utf8, true,
+       resultLine.substr(0, resultLine.size() - 2) + ",x1\r\n" + kDefault + "," + kDefaultMode1 + "," + tokyo + "\r\n",
+       utf8Header, ""},
       {kBom + "h\n" + ascii + ascii + "9.725," + tokyo + ",4.81,3.57,7.416,14.759,22.616,3.321\n",
-       OutputEncoding::Cp932, false, "", "", "4" + std::string(msg::kLineEncodingMixed)},
-      {"h,2,3,4,5,6,7,8," + tokyo + "\n" + ascii, OutputEncoding::Utf8, true, "", "",
-       "1" + std::string(msg::kLineEncodingMixed)},
+       OutputEncoding::Cp932, false, "", "", "4" + utf8Refused},
+      {"h,2,3,4,5,6,7,8," + tokyo + "\n" + ascii, OutputEncoding::Utf8, true,
+       kDefault + "," + kDefaultMode1 + ",x1\r\n", utf8Header + "," + tokyo, ""},
+      // UTF-8 without the mark: kept columns make the result UTF-8; without
+      // them it is as it always was.
+      {"h,2,3,4,5,6,7,8," + tokyo + "\n" + withTokyo, OutputEncoding::FromInput, true,
+       kDefault + "," + kDefaultMode1 + "," + tokyo + "\r\n", utf8Header + "," + tokyo, ""},
+      {"h\n" + withTokyo, OutputEncoding::FromInput, false, resultLine, cp932Header, ""},
+      {"h\n" + ascii + "9.725," + tokyo + ",4.81,3.57,7.416,14.759,22.616,3.321\n", OutputEncoding::Cp932, false, "",
+       "", "3" + utf8Refused},
+      // CP932, or UTF-8 only in part (so CP932), to UTF-8: the first foreign line.
+      {"h\n" + ascii + kDefault + "," + tokyoCp932 + "\n", OutputEncoding::Utf8, true, "", "", "3" + cp932Refused},
+      {"h\n" + withTokyo + ascii + kDefault + "," + tokyoCp932 + "\n", OutputEncoding::Utf8, true, "", "",
+       "2" + cp932Refused},
+      // An EF BB not followed by BF is no byte order mark.
+      {"\xEF\xBB" "A\n" + ascii, OutputEncoding::FromInput, false, resultLine, cp932Header, ""},
       // The first fault in input order: a short line before a foreign byte.
       {"h\n1,2\n" + withTokyo, OutputEncoding::Utf8, true, "", "", "2" + std::string(msg::kLineFormatInvalid)},
   };
@@ -448,7 +508,7 @@ TEST_P(Workflow, CodePagesAndTheMixingGuard) {
   options.keepColumns = true;
   EXPECT_EQ(RunBatch(in, out, Mode::WithRiskPremium, settings, table, r, nullptr, options), BatchOutcome::Failed);
   ASSERT_EQ(r.messages.size(), 1u);
-  EXPECT_EQ(r.messages[0].text, "3" + std::string(msg::kLineEncodingMixed));
+  EXPECT_EQ(r.messages[0].text, "3" + cp932Refused);
   EXPECT_EQ(test::ReadFile(out).substr(0, 3), kBom);  // the first run's result
 }
 

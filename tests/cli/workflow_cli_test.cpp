@@ -155,8 +155,11 @@ TEST_F(CliTestWorkflow, ExplainTextAndFailures) {
   const Case cases[] = {
       {{"--explain", "9.725,x,4.81,3.57,7.416,14.759,22.616,3.321"},
        std::string(msg::kRowRejected) + "2番目の値（家財被害）" + msg::kRowFieldNotNumeric, ""},
-      {{"--explain", "9.725,7.38,4.81,3.57,7.416,14.759,22.616"},
+      {{"--explain", "9.725,7.38,4.81,3.57,7.416,14.759,22.616,"},
        std::string(msg::kRowRejected) + "8番目の値（物質資産への投資を除く消費額）" + msg::kRowFieldNotNumeric, ""},
+      // Too few fields for the mode: refused as a batch's check refuses the line.
+      {{"--explain", "9.725,7.38,4.81,3.57,7.416,14.759,22.616"}, msg::kInputFormatInvalid, ""},
+      {{"--explain", ""}, msg::kInputFormatInvalid, ""},
       {{"--explain", "9.725,7.38,4.81,3.57,7.416,2,-2,3.321"}, std::string(msg::kRowRejected) + msg::kRowAssetSumZero,
        ""},
       {{"--explain", "0,0,4.81,3.57,7.416,14.759,22.616,3.321"},
@@ -178,8 +181,15 @@ TEST_F(CliTestWorkflow, ExplainTextAndFailures) {
     const auto parsed = nlohmann::ordered_json::parse(j.out);  // in step order
     EXPECT_EQ(parsed["failure"]["message"], c.message);
     EXPECT_FALSE(parsed.contains("results"));
-    if (c.lastQuantity.empty()) {
+    EXPECT_EQ(parsed["row"], c.args.back());  // even when empty
+    if (c.message == msg::kInputFormatInvalid) {
+      EXPECT_EQ(parsed["failure"]["check"], "fields");
+      EXPECT_FALSE(parsed.contains("household"));
+    } else if (c.lastQuantity.empty()) {
       EXPECT_EQ(parsed["failure"]["check"], "row");
+      if (parsed["failure"]["test"] == "NotNumeric") {  // counted from 1, as the message counts
+        EXPECT_EQ(parsed["failure"]["field"].get<int>(), c.message.find("2番目") != std::string::npos ? 2 : 8);
+      }
     } else {
       EXPECT_EQ(parsed["failure"]["check"], "model");
       std::string last;
@@ -187,6 +197,10 @@ TEST_F(CliTestWorkflow, ExplainTextAndFailures) {
       EXPECT_EQ(last, c.lastQuantity);
     }
   }
+  // A row from a CP932 file: the JSON shows its characters in UTF-8.
+  const test::RunResult cp932 = Run({"--explain", kDefault + ",\x93\x8c\x8b\x9e", "--format", "json"});
+  EXPECT_EQ(cp932.exitCode, 0) << cp932.err;
+  EXPECT_EQ(nlohmann::json::parse(cp932.out)["row"], kDefault + ",東京");
   // The settings' check comes first, as in a run.
   const test::RunResult markup = Run({"--without-risk-premium", "--markup-rate", "0", "--explain", kDefault});
   EXPECT_EQ(markup.exitCode, 1);
@@ -260,6 +274,13 @@ TEST_F(CliTestWorkflow, SummaryFileAndLine) {
     EXPECT_EQ(r.err.substr(0, kCompleted.size() + line.size()), kCompleted + line);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2);
   }
+  // The total in the result file's number style, exponent and all.
+  const fs::path tiny = dir.Write("tiny.csv", "h\r\n9.725,7.38,48.1,35.7,7.416,14.759,22.616,3.321\r\n");
+  const test::RunResult exponent = Run({"--summary", summary.string(), tiny.string(), out.string()});
+  EXPECT_EQ(exponent.exitCode, 0) << exponent.err;
+  EXPECT_NE(test::ReadFile(out).find(",4.551354E-39\r\n"), std::string::npos);
+  EXPECT_NE(exponent.err.find("、復旧遅延被害額の合計 4.551354E-39（百万円）\n"), std::string::npos) << exponent.err;
+  fs::remove(tiny);
   // Quiet: files only.
   fs::remove(summary);
   const test::RunResult quiet = Run({"--quiet", "--summary", summary.string(), in.string(), out.string()});
@@ -287,6 +308,24 @@ TEST_F(CliTestWorkflow, OutputEncodingAndKeptColumnsFromTheCommandLine) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(test::ReadFile(out), "\xEF\xBB\xBF" + std::string(msg::kResultHeader) + ",mesh\r\n" + kDefault +
                                      ",0.3940527,1.342743,0.6642039,0.0002392535,5339-01\r\n");
+  // UTF-8 without the mark (as many editors save it): kept columns give a
+  // UTF-8 result with the mark and say so; either option spelt out agrees.
+  const std::string ward = "\xE6\x96\xB0\xE5\xAE\xBF";  // 新宿 in UTF-8
+  dir.Write("in.csv", "a,b,c,d,e,f,g,h,\xE5\x8C\xBA\r\n" + kDefault + "," + ward + "\r\n");
+  const std::string utf8Result = "\xEF\xBB\xBF" + std::string(msg::kResultHeader) + ",\xE5\x8C\xBA\r\n" + kDefault +
+                                 ",0.3940527,1.342743,0.6642039,0.0002392535," + ward + "\r\n";
+  const test::RunResult kept = Run({"--keep-columns", in.string(), out.string()});
+  ASSERT_EQ(kept.exitCode, 0) << kept.err;
+  EXPECT_EQ(test::ReadFile(out), utf8Result);
+  EXPECT_EQ(kept.err, std::string(msg::kBatchCompleted) + "\n" + msg::kWrittenAsUtf8 + "\n");
+  const test::RunResult chosen = Run({"--output-encoding", "utf-8", "--keep-columns", in.string(), out.string()});
+  ASSERT_EQ(chosen.exitCode, 0) << chosen.err;
+  EXPECT_EQ(test::ReadFile(out), utf8Result);
+  EXPECT_EQ(chosen.err, std::string(msg::kBatchCompleted) + "\n");
+  const test::RunResult refused = Run({"--output-encoding", "cp932", "--keep-columns", in.string(), out.string()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_EQ(refused.err, "1" + std::string(msg::kLineEncodingMixedUtf8Input) + "\n");
+  EXPECT_EQ(test::ReadFile(out), utf8Result);
 }
 
 // A run started on a pseudo-terminal, stopped (SIGSTOP) once it has opened

@@ -101,7 +101,7 @@ TEST_F(BatchEngine, OverlongLineAfterTheCheckFailsTheRunOnSeveralThreads) {
     const BatchOptions options{threads, 4096};
     EXPECT_EQ(RunBatch(input, output, Mode::WithRiskPremium, settings, table, reporter, nullptr, options),
               BatchOutcome::Failed);
-    ExpectOnlyMessage(kInputUnreadable);
+    ExpectOnlyMessage(("3002" + std::string(kLineTooLong)).c_str());
     EXPECT_EQ(ReadFile(output), kEarlier);
     EXPECT_EQ(FolderEntries(dir.path()), (std::vector<std::string>{"in.csv", "out.csv"}));
   }

@@ -103,7 +103,7 @@ TEST_F(BatchTool, LinesLongerThanMemory) {
 
   const auto longLine = dir.Write("long-line.csv", "h\r\n");
   fs::resize_file(longLine, 512u << 20);
-  ExpectCleanFailure(Run({longLine, output}, limited), std::string("2") + kLineFormatInvalid);
+  ExpectCleanFailure(Run({longLine, output}, limited), std::string("2") + kLineTooLong);
 
   const auto longHeader = dir.Write("long-header.csv", "h");
   fs::resize_file(longHeader, 512u << 20);

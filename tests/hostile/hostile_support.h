@@ -15,6 +15,7 @@ namespace velmora::test {
 inline constexpr const char* kOutputUnwritable = "出力ファイルに書き込みができません";
 inline constexpr const char* kInputFormatInvalid = "入力ファイル形式が正しくありません";
 inline constexpr const char* kLineFormatInvalid = "行目：入力ファイル形式が正しくありません";
+inline constexpr const char* kLineTooLong = "行目：1行が長すぎます（1行は128 MiBまでです）";
 inline constexpr const char* kGapTableUnreadable = "EGapDis.txtを正しく読み取れません";
 inline constexpr const char* kSettingsInvalid = "「全メッシュ共通の設定値」に誤りがあります";
 inline constexpr const char* kMarkupRateZero = "マークアップ率に「0」は指定できません";

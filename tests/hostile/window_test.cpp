@@ -284,6 +284,34 @@ TEST(WindowProgram, SignalsEndItLikeAClose) {
   }
 }
 
+// Started with a hangup ignored (nohup, a background job), the window keeps
+// it ignored: logging out does not end it, while SIGTERM still does.
+TEST(WindowProgram, AHangupIgnoredAtTheStartStaysIgnored) {
+  WriteStore("[Setting]\ntxtU2=12.5\n");
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGHUP, &ignore, &previous);
+  ::signal(SIGTERM, SIG_DFL);
+  bool sent = false;
+  bool hangupIgnored = false;
+  RunOptions options;
+  options.environment = {"QT_QPA_PLATFORM=offscreen"};
+  options.signalAfter = std::chrono::milliseconds(8000);
+  options.signal = SIGTERM;
+  options.whileRunning = [&](int pid) {
+    if (sent || !SignalInMask(pid, "SigCgt:", SIGTERM)) return;  // its handlers are in place
+    hangupIgnored = SignalInMask(pid, "SigIgn:", SIGHUP) && !SignalInMask(pid, "SigCgt:", SIGHUP);
+    ::kill(pid, SIGHUP);
+    sent = ::kill(pid, SIGTERM) == 0;
+  };
+  const RunResult r = RunProgram(VELMORA_WINDOW_PROGRAM, {}, options);
+  ::sigaction(SIGHUP, &previous, nullptr);
+  EXPECT_FALSE(r.hung);
+  EXPECT_TRUE(sent) << "the program does not handle SIGTERM";
+  EXPECT_TRUE(hangupIgnored);
+  EXPECT_EQ(r.signal, SIGTERM) << "exit status " << r.exitCode << ": " << r.err;
+}
+
 // A virtual X server of the test's own, and xdotool to work the real window
 // on it as a user does: with the mouse and the keyboard.
 class VirtualScreen {
@@ -500,6 +528,29 @@ TEST_F(WindowUnderX, InterruptedBatchKeepsTheEarlierOutput) {
   const std::string store = ReadFile(dir.path() / "config" / "Velmora" / "Velmora.conf");
   EXPECT_NE(store.find("txtU2=12.5\n"), std::string::npos) << store;
   EXPECT_NE(store.find("txtC4=3.140\n"), std::string::npos) << store;
+}
+
+// 中止 (Alt+C) while the real window's batch writes its result: the run
+// stops, the earlier output stays, no temporary file is left, and a message
+// box says so; the program goes on.
+TEST_F(WindowUnderX, StopButtonKeepsTheEarlierOutput) {
+  RealWindow window(screen, dir.path());
+  ASSERT_TRUE(window.ready()) << window.errors();
+  ASSERT_TRUE(window.choose(600, QStringLiteral("ファイルを開く"), input)) << window.errors();
+  ASSERT_TRUE(window.choose(1200, QStringLiteral("ファイルを保存する"), dir.path() / "result")) << window.errors();
+  window.click(120, 3360, 3120, 1680, 1455, 375);  // cmdExecAll
+  QElapsedTimer clock;
+  clock.start();
+  while (TemporaryResults(dir.path()).empty() && window.running() && clock.elapsed() < 60000) QThread::usleep(200);
+  ASSERT_FALSE(TemporaryResults(dir.path()).empty()) << "the run never started writing\n" << window.errors();
+  window.keys(QStringLiteral("alt+c"));
+  while (screen.windows(QStringLiteral("^Velmora$")).size() < 2 && window.running() && clock.elapsed() < 60000) {
+    QThread::msleep(50);
+  }
+  ASSERT_TRUE(window.running()) << window.ending() << "\n" << window.errors();
+  EXPECT_EQ(screen.windows(QStringLiteral("^Velmora$")).size(), 2) << "no message box";
+  EXPECT_EQ(ReadFile(output), "an earlier result\r\n");
+  EXPECT_EQ(TemporaryResults(dir.path()), std::vector<std::string>{});
 }
 
 // A file-size limit reached mid-run: the program is not killed, the run

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# install_test.sh CMAKE BUILD_DIR SOURCE_DIR VERSION WITH_WINDOW(ON|OFF)
+# install_test.sh CMAKE BUILD_DIR SOURCE_DIR VERSION WITH_WINDOW(ON|OFF) [PYTHON_DIR PYTHON]
 # Installs the build into a temporary root (DESTDIR, prefix /usr) and checks
-# what a user gets.
+# what a user gets; with PYTHON_DIR (the module's folder below the prefix),
+# also the Python module velmora as PYTHON imports it.
 set -euo pipefail
-cmake=$1 build=$2 source=$3 version=$4 window=$5
+cmake=$1 build=$2 source=$3 version=$4 window=$5 python_dir=${6:-} python=${7:-}
 
 root=$(cd "$(mktemp -d)" && pwd -P)
 trap 'rm -rf "$root"' EXIT
@@ -37,6 +38,10 @@ if [ "$window" = ON ]; then
     share/man/man1/velmora.1.gz
     share/metainfo/org.velmora.Velmora.metainfo.xml
   )
+fi
+if [ -n "$python_dir" ]; then
+  suffix=$("$python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+  expected+=("$python_dir/velmora/__init__.py" "$python_dir/velmora/_engine$suffix")
 fi
 want=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
 have=$(cd "$usr" && find . -type f -o -type l | sed 's|^\./||' | LC_ALL=C sort)
@@ -103,6 +108,19 @@ completed=$'一括計算の結果を出力ファイルに書き込みました'
 err=$(run "$source/tests/cli/data/households.csv" result.csv 2>&1) || fail "run with the shared table: $err"
 [ "$err" = "$completed" ] || fail "run with the shared table said: $err"
 cmp -s result.csv "$source/tests/cli/data/expected_with_risk_premium.csv" || fail "result differs from the expected file"
+
+# The installed module, imported from its folder, finds the shared table as
+# the installed tool does and computes the window's default household.
+if [ -n "$python_dir" ]; then
+  env -u XDG_CONFIG_HOME HOME="$root/home" PYTHONPATH="$usr/$python_dir" PYTHONDONTWRITEBYTECODE=1 "$python" -c '
+import sys, numpy, velmora
+assert velmora.__file__.startswith(sys.argv[1] + "/"), velmora.__file__
+assert velmora.__version__ == sys.argv[2], velmora.__version__
+values = [9.725, 7.38, 4.81, 3.57, 7.416, 14.759, 22.616, 3.321]
+answer = velmora.compute(dict(zip(velmora.INPUT_COLUMNS, numpy.float32([[v] for v in values]))))
+assert answer[velmora.RESULT_COLUMNS[3]].view(numpy.uint32)[0] == 964354079, answer
+' "$usr" "$version" || fail "the installed Python module"
+fi
 
 # The user's own table comes before the shared one; a bad one is the table's
 # failure, with the message users know, and no other table is tried.

@@ -86,7 +86,8 @@ QString FirstDifference(const QByteArray& a, const QByteArray& b) {
 
 struct Snapshot {
   bool taken = false;
-  bool running = false, progressVisible = false, waitCursor = false;
+  bool running = false, progressVisible = false, waitCursor = false, stopShown = false;
+  QString barText;
   bool execEnabled = true, execAllEnabled = true, selInEnabled = true, selOutEnabled = true, resetEnabled = true;
   bool windowResponds = false;
   QString afterAltKeys;  // txtU2 after Alt+A, Alt+E, Alt+I and Alt+X
@@ -114,7 +115,10 @@ class BatchWindowTest : public QObject {
     s.taken = true;
     s.running = w_->isBatchRunning();
     s.progressVisible = w_->findChild<QProgressBar*>(QStringLiteral("prgBatch"))->isVisible();
-    s.waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    s.waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+    auto* stop = button("cmdCancelAll");
+    s.stopShown = stop->isVisible() && stop->isEnabled();
+    s.barText = w_->findChild<QProgressBar*>(QStringLiteral("prgBatch"))->text();
     s.execEnabled = button("cmdExec")->isEnabled();
     s.execAllEnabled = button("cmdExecAll")->isEnabled();
     s.selInEnabled = button("cmdSelInFile")->isEnabled();
@@ -226,13 +230,15 @@ class BatchWindowTest : public QObject {
     qInfo("during the run: %d timer ticks, bar at %s", ticksDuringRun, qPrintable(Join(barValues)));
     QCOMPARE(MessageTexts(*reporter_), QStringList{kCompleted});
     QVERIFY2(ticksDuringRun >= 5, qPrintable(QString::number(ticksDuringRun)));
-    QVERIFY(during.running && during.progressVisible && during.waitCursor);
+    QVERIFY(during.running && during.progressVisible && during.waitCursor && during.stopShown);
+    QVERIFY2(QRegularExpression(QStringLiteral("^[0-9]{1,3}%")).match(during.barText).hasMatch(),
+             qPrintable(during.barText));
     QVERIFY(!during.execEnabled && !during.execAllEnabled && !during.selInEnabled && !during.selOutEnabled &&
             !during.resetEnabled);
     QCOMPARE(during.afterAltKeys, QStringLiteral("9.725"));
     QVERIFY(switchedDuringRun);
     const Snapshot after = snapshot();
-    QVERIFY(!after.running && !after.progressVisible && !after.waitCursor);
+    QVERIFY(!after.running && !after.progressVisible && !after.waitCursor && !after.stopShown);
     QVERIFY(after.execEnabled && after.execAllEnabled && after.selInEnabled && after.selOutEnabled &&
             after.resetEnabled);
     // The bar moved on, and never back.
@@ -244,6 +250,51 @@ class BatchWindowTest : public QObject {
     QCOMPARE(result.count('\n'), 400001);
     QCOMPARE(result.count(kDefaultRow + ",0.3940527,1.342743,0.6642039,0.0002392535\r\n"), 400000);
     QCOMPARE(w_->riskPremiumMode(), Mode::WithRiskPremium);
+  }
+
+  // 中止 stops a run as a close does: the earlier result stays, nothing of
+  // the run is left, and the window says so; the focus goes back to the
+  // batch button. The bar gives the percentage and, after a second, the
+  // time left.
+  void stopButtonEndsARunAndKeepsTheEarlierOutput() {
+    QCOMPARE(BatchProgressText(0, 0.0), QStringLiteral("0%"));
+    QCOMPARE(BatchProgressText(425, 0.9), QStringLiteral("42%"));
+    QCOMPARE(BatchProgressText(250, 3.0), QStringLiteral("25%　残り約 9 秒"));
+    QCOMPARE(BatchProgressText(100, 20.0), QStringLiteral("10%　残り約 3 分"));
+    QCOMPARE(BatchProgressText(1000, 20.0), QStringLiteral("100%"));
+
+    const QString in = files_.filePath(QStringLiteral("long3.csv"));
+    const QString out = files_.filePath(QStringLiteral("kept3.csv"));
+    WriteFile(in, LongInput(400000));
+    WriteFile(out, "earlier results\r\n");
+    choose(in, out);
+    const QStringList filesBefore = QDir(files_.path()).entryList(QDir::Files | QDir::Hidden);
+    QApplication::setActiveWindow(w_.get());
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto* stop = button("cmdCancelAll");
+    QVERIFY(!stop->isVisible());
+    bool stoppedWhileWriting = false;
+    QTimer stopper;
+    stopper.setInterval(1);
+    connect(&stopper, &QTimer::timeout, [&] {
+      if (!w_->isBatchRunning()) return;
+      if (QDir(files_.path()).entryList({QStringLiteral(".velmora-*")}, QDir::Files | QDir::Hidden).isEmpty()) return;
+      stopper.stop();
+      // By its access key, as a keyboard user does.
+      stoppedWhileWriting = stop->isVisible();
+      QTest::keyClick(w_->windowHandle(), Qt::Key_C, Qt::AltModifier);
+    });
+    stopper.start();
+    button("cmdExecAll")->setFocus();
+    QTest::keyClick(button("cmdExecAll"), Qt::Key_Space);
+    stopper.stop();
+    QVERIFY(stoppedWhileWriting);
+    QCOMPARE(MessageTexts(*reporter_), QStringList{QStringLiteral("一括計算を中止しました。出力ファイルは以前のままです。")});
+    QVERIFY(!reporter_->messages[0].isError);
+    QCOMPARE(ReadAll(out), QByteArray("earlier results\r\n"));
+    QCOMPARE(QDir(files_.path()).entryList(QDir::Files | QDir::Hidden), filesBefore);
+    QVERIFY(!stop->isVisible() && !w_->isBatchRunning());
+    QCOMPARE(QApplication::focusWidget(), button("cmdExecAll"));
   }
 
   // The window's batch writes what velmora-batch writes, byte for byte, for

@@ -109,46 +109,69 @@ class CalculationTest : public QObject {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QStringList>("edits");  // box, text, box, text, ...
     QTest::addColumn<QStringList>("messages");
+    // Where the focus is once the message is read: the first box the check
+    // refused that can take it, else still the button.
+    QTest::addColumn<QString>("selected");
     const QString common = QString::fromUtf8(msg::kCommonSettingsInvalid);
     const QString markup = QString::fromUtf8(msg::kMarkupRateZero);
     const QString input = QString::fromUtf8(msg::kInputValuesInvalid);
     const QString asset = QString::fromUtf8(msg::kAssetSumZero);
     const QString liquidity = QString::fromUtf8(msg::kLiquiditySumZero);
-    QTest::newRow("mode 1, empty interest rate") << 1 << QStringList{"txtC3", ""} << QStringList{common};
-    QTest::newRow("mode 0, empty interest rate passes") << 0 << QStringList{"txtC3", ""} << QStringList{};
-    QTest::newRow("mode 0, text probability passes") << 0 << QStringList{"txtC2", "abc"} << QStringList{};
-    QTest::newRow("mode 0, empty insurance rate") << 0 << QStringList{"txtC1", ""} << QStringList{common};
+    QTest::newRow("mode 1, empty interest rate") << 1 << QStringList{"txtC3", ""}
+                                                 << QStringList{common} << QStringLiteral("txtC3");
+    QTest::newRow("mode 0, empty interest rate passes") << 0 << QStringList{"txtC3", ""}
+                                                        << QStringList{} << QStringLiteral("cmdExec");
+    QTest::newRow("mode 0, text probability passes") << 0 << QStringList{"txtC2", "abc"}
+                                                     << QStringList{} << QStringLiteral("cmdExec");
+    QTest::newRow("mode 0, empty insurance rate") << 0 << QStringList{"txtC1", ""}
+                                                  << QStringList{common} << QStringLiteral("txtC1");
     QTest::newRow("mode 1, disabled insurance rate is tested") << 1 << QStringList{"txtC1", "x"}
-                                                                << QStringList{common};
-    QTest::newRow("mode 0, markup 0") << 0 << QStringList{"txtC4", "0"} << QStringList{markup};
-    QTest::newRow("mode 1, markup 0e3") << 1 << QStringList{"txtC4", "0e3"} << QStringList{markup};
-    QTest::newRow("mode 1, markup -0") << 1 << QStringList{"txtC4", "-0"} << QStringList{markup};
-    QTest::newRow("mode 0, markup not a number") << 0 << QStringList{"txtC4", "abc"} << QStringList{common};
+                                                                << QStringList{common} << QStringLiteral("cmdExec");
+    QTest::newRow("mode 0, markup 0") << 0 << QStringList{"txtC4", "0"}
+                                      << QStringList{markup} << QStringLiteral("cmdExec");
+    QTest::newRow("mode 1, markup 0e3") << 1 << QStringList{"txtC4", "0e3"}
+                                        << QStringList{markup} << QStringLiteral("txtC4");
+    QTest::newRow("mode 1, markup -0") << 1 << QStringList{"txtC4", "-0"}
+                                       << QStringList{markup} << QStringLiteral("txtC4");
+    QTest::newRow("mode 0, markup not a number") << 0 << QStringList{"txtC4", "abc"}
+                                                 << QStringList{common} << QStringLiteral("cmdExec");
     QTest::newRow("mode 1, settings before markup") << 1 << QStringList{"txtC2", "", "txtC4", "0"}
-                                                    << QStringList{common};
-    QTest::newRow("negative values pass") << 1 << QStringList{"txtC1", "-0.5", "txtC4", "-1"} << QStringList{};
+                                                    << QStringList{common} << QStringLiteral("txtC2");
+    QTest::newRow("negative values pass") << 1 << QStringList{"txtC1", "-0.5", "txtC4", "-1"}
+                                          << QStringList{} << QStringLiteral("cmdExec");
     QTest::newRow("settings before household") << 1 << QStringList{"txtC3", "?", "txtU2", "?"}
-                                               << QStringList{common};
-    QTest::newRow("mode 1, empty consumption") << 1 << QStringList{"txtU9", ""} << QStringList{input};
-    QTest::newRow("mode 0, text consumption passes") << 0 << QStringList{"txtU9", "abc"} << QStringList{};
-    QTest::newRow("household text") << 0 << QStringList{"txtU6", "1..2"} << QStringList{input};
-    QTest::newRow("goods 5, house -5") << 1 << QStringList{"txtU7", "5", "txtU8", "-5"} << QStringList{asset};
-    QTest::newRow("goods 5, house -6 passes") << 1 << QStringList{"txtU7", "5", "txtU8", "-6"} << QStringList{};
+                                               << QStringList{common} << QStringLiteral("txtC3");
+    QTest::newRow("mode 1, empty consumption") << 1 << QStringList{"txtU9", ""}
+                                               << QStringList{input} << QStringLiteral("txtU9");
+    QTest::newRow("mode 0, text consumption passes") << 0 << QStringList{"txtU9", "abc"}
+                                                     << QStringList{} << QStringLiteral("cmdExec");
+    QTest::newRow("household text") << 0 << QStringList{"txtU6", "1..2"}
+                                    << QStringList{input} << QStringLiteral("txtU6");
+    QTest::newRow("goods 5, house -5") << 1 << QStringList{"txtU7", "5", "txtU8", "-5"}
+                                       << QStringList{asset} << QStringLiteral("txtU7");
+    QTest::newRow("goods 5, house -6 passes") << 1 << QStringList{"txtU7", "5", "txtU8", "-6"}
+                                              << QStringList{} << QStringLiteral("cmdExec");
     QTest::newRow("income and assets 0") << 0 << QStringList{"txtU4", "0", "txtU5", "0"}
-                                         << QStringList{liquidity};
-    QTest::newRow("income 0, assets 1 passes") << 0 << QStringList{"txtU4", "0", "txtU5", "1"} << QStringList{};
+                                         << QStringList{liquidity} << QStringLiteral("txtU4");
+    QTest::newRow("income 0, assets 1 passes") << 0 << QStringList{"txtU4", "0", "txtU5", "1"}
+                                               << QStringList{} << QStringLiteral("cmdExec");
     QStringList zeros;
     for (const char* n : {"txtU2", "txtU3", "txtU4", "txtU5", "txtU6", "txtU7", "txtU8", "txtU9"}) zeros << n << "0";
-    QTest::newRow("all household values 0: asset only") << 1 << zeros << QStringList{asset};
+    QTest::newRow("all household values 0: asset only") << 1 << zeros << QStringList{asset} << QStringLiteral("txtU7");
   }
 
   void checkMessages() {
     QFETCH(int, mode);
     QFETCH(QStringList, edits);
     QFETCH(QStringList, messages);
+    QFETCH(QString, selected);
     setMode(mode);
     for (int i = 0; i + 1 < edits.size(); i += 2) Box(*w_, edits[i].toLatin1().constData())->setText(edits[i + 1]);
+    QApplication::setActiveWindow(w_.get());
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     exec();
+    QCOMPARE(QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(), selected);
+    if (auto* box = qobject_cast<QLineEdit*>(QApplication::focusWidget())) QCOMPARE(box->selectedText(), box->text());
     QCOMPARE(MessageTexts(*reporter_), messages);
     for (const auto& m : reporter_->messages) QVERIFY(m.isError);
     // A failed calculation shows nothing; a passing one shows all four boxes.
@@ -188,6 +211,56 @@ class CalculationTest : public QObject {
     }
   }
 
+  // Whatever the window manager does while a dialog is up (here another
+  // window takes the activation), the window is active afterwards with its
+  // focus where it was, or on the box a message refused, so that its access
+  // keys work at once: after a file dialog and after a message box.
+  void focusComesBackAfterEveryDialog() {
+    QWidget other;
+    other.setWindowTitle(QStringLiteral("other"));
+    const auto takeActivation = [&other] {
+      other.show();
+      QApplication::setActiveWindow(&other);
+    };
+    class Taking : public ScriptedDialogs {
+     public:
+      std::function<void()> during;
+      QString showSaveDialog(QWidget* owner, const QString& f, const QString& d, const QString& n) override {
+        during();
+        return ScriptedDialogs::showSaveDialog(owner, f, d, n);
+      }
+    } dialogs;
+    dialogs.during = takeActivation;
+    dialogs.answers = {QStringLiteral("/out/result")};
+    frmMain w(nullptr, &dialogs);  // its own message boxes
+    w.show();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* selOut = w.findChild<QPushButton*>(QStringLiteral("cmdSelOutFile"));
+    selOut->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(selOut, Qt::Key_Space);
+    QCOMPARE(Box(w, "txtOutFile")->text(), QStringLiteral("/out/result.csv"));
+    QTRY_COMPARE(QApplication::activeWindow(), &w);
+    QCOMPARE(QApplication::focusWidget(), selOut);
+
+    Box(w, "txtU3")->setText(QStringLiteral("x"));
+    QTimer closer;  // answers the message box as soon as it is up
+    bool answered = false;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (QWidget* box = QApplication::activeModalWidget()) {
+        answered = true;
+        takeActivation();
+        box->close();
+      }
+    });
+    closer.start(5);
+    QTest::keyClick(w.windowHandle(), Qt::Key_A, Qt::AltModifier);  // 個別計算(&A): a click a moment later
+    QTRY_VERIFY(answered);
+    guard_->seen.removeAll(QStringLiteral("Velmora"));  // in case the guard closed it first
+    QTRY_COMPARE(QApplication::activeWindow(), &w);
+    QTRY_COMPARE(QApplication::focusWidget(), Box(w, "txtU3"));
+  }
+
   void fileButtonsFillTheBoxes() {
     auto* selIn = w_->findChild<QPushButton*>(QStringLiteral("cmdSelInFile"));
     auto* selOut = w_->findChild<QPushButton*>(QStringLiteral("cmdSelOutFile"));
@@ -198,6 +271,7 @@ class CalculationTest : public QObject {
     QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/in.csv"));
     QTest::mouseClick(selIn, Qt::LeftButton);  // any existing file, unchanged
     QCOMPARE(Box(*w_, "txtInFile")->text(), QStringLiteral("/data/other.txt"));
+    QCOMPARE(Box(*w_, "txtInFile")->toolTip(), QStringLiteral("/data/other.txt"));  // the whole path
 
     const QStringList chosen = {"/out/result", "/out/a.CSV", "/out/b.Csv", "/out/result.txt", "/out/c.csv", "",
                                 "/out/csv"};
@@ -207,6 +281,7 @@ class CalculationTest : public QObject {
     for (const QString& expected : shown) {
       QTest::mouseClick(selOut, Qt::LeftButton);
       QCOMPARE(Box(*w_, "txtOutFile")->text(), expected);
+      QCOMPARE(Box(*w_, "txtOutFile")->toolTip(), expected);
     }
     QCOMPARE(dialogs_->calls.size(), std::size_t(3 + chosen.size()));
     for (const auto& call : dialogs_->calls) {

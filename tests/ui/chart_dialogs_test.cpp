@@ -1,6 +1,13 @@
 // The table view and the batch summary: what they show for a small table and
 // a small real batch, and that they are reachable by the keyboard.
+#include <QAccessible>
 #include <QBarSet>
+#include <QCategoryAxis>
+#include <QCheckBox>
+#include <QChart>
+#include <QChartView>
+#include <QValueAxis>
+#include <QWheelEvent>
 #include <QImage>
 #include <QLabel>
 #include <QLineSeries>
@@ -10,9 +17,11 @@
 #include <QtTest>
 #include <cmath>
 #include <fstream>
+#include <numeric>
 
 #include "batch/batch.h"
 #include "batch/sha256.h"
+#include "core/number_text.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/gap_table_dialog.h"
 #include "ui_fixture.h"
@@ -22,8 +31,15 @@ using namespace velmora::test;
 
 namespace {
 
+// What a screen reader reads of the line `name`: its value, once it is
+// named by its caption.
 QString Label(QWidget& dialog, const char* name) {
-  return dialog.findChild<QLabel*>(QString::fromLatin1(name))->text();
+  auto* label = dialog.findChild<QLabel*>(QString::fromLatin1(name));
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
+  if (a == nullptr || label->accessibleName().isEmpty() || a->text(QAccessible::Name) != label->accessibleName()) {
+    return QStringLiteral("(not named)");
+  }
+  return a->text(QAccessible::Value);
 }
 
 QString Seven(double value) { return QString::fromStdString(SevenDigits(value)); }
@@ -102,6 +118,39 @@ class ChartDialogsTest : public QObject {
     QCOMPARE(Label(dialog, "readLabel"), QStringLiteral("前回の計算で読んだ点：ギャップ -1.0、値 0.5"));
     dialog.showTable(table, file, digest, std::nullopt);
     QVERIFY(dialog.readSeries()->points().isEmpty());
+
+    // The value axis spans the values, not below the least (0 here).
+    auto* x = qobject_cast<QValueAxis*>(dialog.chart()->axes(Qt::Horizontal).value(0));
+    auto* y = qobject_cast<QValueAxis*>(dialog.chart()->axes(Qt::Vertical).value(0));
+    QCOMPARE(y->min(), 0.0);
+    QVERIFY(y->max() >= 9.0 && y->max() < 10.0);
+    // The read point is a ring under the entries left at 0 around it.
+    const QList<QAbstractSeries*> drawn = dialog.chart()->series();
+    QVERIFY(drawn.indexOf(dialog.readSeries()) < drawn.indexOf(dialog.zeroSeries()));
+    QCOMPARE(dialog.readSeries()->brush().style(), Qt::NoBrush);
+    // A failed calculation since: said under the chart.
+    QVERIFY(!dialog.findChild<QLabel*>(QStringLiteral("failedLabel"))->isVisibleTo(&dialog));
+    dialog.showTable(table, file, digest, 65, true);
+    QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("failedLabel"))->isVisibleTo(&dialog));
+    QVERIFY(Label(dialog, "failedLabel").contains(QStringLiteral("直前の計算は失敗しました")));
+
+    // Zoom: the wheel, the keys; a double-click or 0 shows the whole table.
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QWidget* view = dialog.findChild<QChartView*>()->viewport();
+    const QPointF middle = QPointF(view->rect().center());
+    QWheelEvent wheel(middle, view->mapToGlobal(middle), {}, QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view, &wheel);
+    QVERIFY2(x->max() - x->min() < 119.0, qPrintable(QStringLiteral("%1..%2").arg(x->min()).arg(x->max())));
+    QTest::mouseDClick(view, Qt::LeftButton, {}, middle.toPoint());
+    QCOMPARE(x->min(), -20.0);
+    QCOMPARE(x->max(), 100.0);
+    QTest::keyClick(dialog.findChild<QChartView*>(), Qt::Key_Plus);
+    QVERIFY(x->max() - x->min() < 119.0);
+    QTest::keyClick(dialog.findChild<QChartView*>(), Qt::Key_0);
+    QCOMPARE(x->max() - x->min(), 120.0);
+    dialog.showTable(table, file, digest, 65, false);
     CheckKeyboard(dialog);
   }
 
@@ -138,7 +187,7 @@ class ChartDialogsTest : public QObject {
     dialog.setFileDialogs(&files);
     dialog.showSummary(summary);
     QCOMPARE(dialog.windowTitle(), QStringLiteral("一括計算の集計"));
-    QCOMPARE(dialog.countsLabel()->text(),
+    QCOMPARE(Label(dialog, "countsLabel"),
              QStringLiteral("データ行 63、計算 60、行の検査で計算不可 3、モデルで計算不可 0\n"
                             "復旧遅延被害額の合計 %1（百万円）")
                  .arg(Seven(summary.columns[3].sum)));
@@ -164,7 +213,7 @@ class ChartDialogsTest : public QObject {
     }
     QCOMPARE(filesTable->item(1, 0)->text(), QDir::toNativeSeparators(path("out.csv")));
     QCOMPARE(summary.outputSha256, Sha256OfFile(command.output).value());
-    QVERIFY(dialog.settingsLabel()->text().contains(QStringLiteral("保険加入率 0.610（使わない）、被害の発生確率 0.025")));
+    QVERIFY(Label(dialog, "settingsLabel").contains(QStringLiteral("保険加入率 0.610（使わない）、被害の発生確率 0.025")));
 
     // Thirty bins from the least to the greatest damage, holding every
     // computed line; the extremes in the outer bins.
@@ -183,6 +232,44 @@ class ChartDialogsTest : public QObject {
       });
       QCOMPARE(bars->at(b), static_cast<qreal>(inBin));
     }
+
+    // The value axis: round labels in the result file's number style, each
+    // where its value lies: multiples of a step of 1, 2 or 5 x 10^k, or on
+    // the logarithmic axis such values themselves. There the bins are even
+    // in log10 and hold every value above 0.
+    const auto oneTwoFive = [](double v) {
+      const double mantissa = v / std::pow(10.0, std::floor(std::log10(v)));
+      return qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0);
+    };
+    const auto checkAxis = [&dialog, &oneTwoFive](const Histogram& h) {
+      auto* x = qobject_cast<QCategoryAxis*>(dialog.histogramChart()->axes(Qt::Horizontal).value(0));
+      const QStringList labels = x->categoriesLabels();
+      QVERIFY2(labels.size() >= 3, qPrintable(labels.join(QLatin1Char(' '))));
+      const double step = labels[1].toDouble() - labels[0].toDouble();
+      QVERIFY2(h.logarithmic || oneTwoFive(step), qPrintable(labels.join(QLatin1Char(' '))));
+      for (const QString& label : labels) {
+        bool ok = false;
+        const double v = label.toDouble(&ok);
+        QVERIFY2(ok && v >= h.low && v <= h.high, qPrintable(label));
+        QVERIFY2(h.logarithmic ? oneTwoFive(v) : std::abs(v / step - std::round(v / step)) < 1e-6, qPrintable(label));
+        QCOMPARE(label, QString::fromStdString(FormatBatchNumber(static_cast<float>(v))));
+        const double at = h.logarithmic ? (std::log10(v) - std::log10(h.low)) / h.width : (v - h.low) / h.width;
+        QVERIFY2(std::abs(x->endValue(label) - (at - 0.5)) < 1e-9, qPrintable(label));
+      }
+    };
+    checkAxis(h);
+    dialog.logarithmicBox()->click();
+    const Histogram logH = MakeHistogram(summary.delayDamages, 30, true);
+    QVERIFY(logH.logarithmic && logH.low > 0.0);
+    QCOMPARE(bars->count(), 30);
+    for (int b = 0; b < 30; ++b) QCOMPARE(bars->at(b), static_cast<qreal>(logH.counts[static_cast<std::size_t>(b)]));
+    const auto positive = std::count_if(summary.delayDamages.begin(), summary.delayDamages.end(),
+                                        [](double v) { return v > 0.0; });
+    QCOMPARE(std::accumulate(logH.counts.begin(), logH.counts.end(), std::uint64_t{0}),
+             static_cast<std::uint64_t>(positive));
+    QCOMPARE(logH.edge(1), std::pow(10.0, std::log10(logH.low) + logH.width));
+    checkAxis(logH);
+    dialog.logarithmicBox()->click();
 
     // The picture, directly and through the button (".png" added).
     dialog.show();

@@ -233,10 +233,14 @@ class LayoutTest : public QObject {
     QCOMPARE(bar[1]->text(), QStringLiteral("設定(&T)"));
     QCOMPARE(bar[1]->menu()->objectName(), QStringLiteral("menuSetting"));
     const QList<QAction*> file = bar[0]->menu()->actions();
-    QCOMPARE(file.size(), 1);
-    QCOMPARE(file[0]->objectName(), QStringLiteral("menuExit"));
-    QCOMPARE(file[0]->text(), QStringLiteral("終了(&X)"));
-    QVERIFY(file[0]->shortcut().isEmpty());
+    // The flood scenarios, a separator, then the original item.
+    QCOMPARE(file.size(), 3);
+    QCOMPARE(file[0]->objectName(), QStringLiteral("menScenarios"));
+    QCOMPARE(file[0]->text(), QStringLiteral("シナリオ計算(&S)..."));
+    QVERIFY(file[1]->isSeparator());
+    QCOMPARE(file[2]->objectName(), QStringLiteral("menuExit"));
+    QCOMPARE(file[2]->text(), QStringLiteral("終了(&X)"));
+    QVERIFY(file[2]->shortcut().isEmpty());
     const QList<QAction*> setting = bar[1]->menu()->actions();
     QCOMPARE(setting.size(), 2);
     QCOMPARE(setting[0]->objectName(), QStringLiteral("menInitValue"));
@@ -248,7 +252,7 @@ class LayoutTest : public QObject {
     QCOMPARE(bar[2]->text(), QStringLiteral("表示(&V)"));
     QStringList views;
     for (QAction* a : bar[2]->menu()->actions()) views << a->text();
-    QCOMPARE(views, (QStringList{"計算過程(&K)", "ギャップ分布表(&G)", "一括計算の集計(&S)"}));
+    QCOMPARE(views, (QStringList{"計算過程(&K)", "ギャップ分布表(&G)", "一括計算の集計(&S)", "地図(&M)", "リスクカーブ(&R)"}));
   }
 
   void tabOrderSkipsDisabledBoxes() {

@@ -1,10 +1,13 @@
 // The 表示 menu's views and the window's own batch options: how a result came
 // about (the same list as velmora-batch --explain), the batch summary behind
 // the completion message, and the kept columns.
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QFile>
+#include <QHeaderView>
+#include <QScreen>
 #include <QLabel>
 #include <QPushButton>
 #include <QScatterSeries>
@@ -51,10 +54,19 @@ QStringList QuantityLines(const QString& text) {
   return lines;
 }
 
+// "identifier value" a row, as the tool lists them.
 QStringList Rows(const QTableWidget& list) {
   QStringList rows;
-  for (int r = 0; r < list.rowCount(); ++r) rows << list.item(r, 0)->text() + QLatin1Char(' ') + list.item(r, 1)->text();
+  for (int r = 0; r < list.rowCount(); ++r) rows << list.item(r, 1)->text() + QLatin1Char(' ') + list.item(r, 2)->text();
   return rows;
+}
+
+// The Japanese name the window gives the row with `identifier`.
+QString JapaneseName(const QTableWidget& list, const QString& identifier) {
+  for (int r = 0; r < list.rowCount(); ++r) {
+    if (list.item(r, 1)->text() == identifier) return list.item(r, 0)->text();
+  }
+  return QStringLiteral("(none)");
 }
 
 // The value text of the row `name`.
@@ -63,10 +75,22 @@ QString Value(const QStringList& rows, const QString& name) {
   return row.size() == 1 ? row[0].mid(name.size() + 1) : QStringLiteral("(none)");
 }
 
-// The text of the view's label known by `name`.
+// The view window of type T that is open or kept, if any: the views are
+// windows of their own, not children of the main window.
+template <class T>
+T* ViewWindow() {
+  for (QWidget* w : QApplication::topLevelWidgets()) {
+    if (auto* view = qobject_cast<T*>(w)) return view;
+  }
+  return nullptr;
+}
+
+// What a screen reader reads as the value of the view's line named `name`
+// (its caption).
 QString Label(QWidget& view, const char* name) {
   for (QLabel* label : view.findChildren<QLabel*>()) {
-    if (label->accessibleName() == QString::fromUtf8(name)) return label->text();
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(label);
+    if (a != nullptr && a->text(QAccessible::Name) == QString::fromUtf8(name)) return a->text(QAccessible::Value);
   }
   return QStringLiteral("(no label)");
 }
@@ -118,13 +142,13 @@ class ViewsTest : public QObject {
     QVERIFY(action("menExplain")->isEnabled());
     // The table view marks the entry the worked example read: key -27.
     action("menGapTable")->trigger();
-    auto* table = w_->findChild<GapTableDialog*>();
+    auto* table = ViewWindow<GapTableDialog>();
     QVERIFY(table && table->isVisible());
     QCOMPARE(table->readSeries()->count(), 1);
     QCOMPARE(table->readSeries()->at(0), QPointF(-2.7, static_cast<double>(0.001060106f)));
     table->close();
     action("menExplain")->trigger();
-    auto* view = w_->findChild<ExplainDialog*>();
+    auto* view = ViewWindow<ExplainDialog>();
     QVERIFY(view && view->isVisible() && !view->isModal());
     auto* list = view->findChild<QTableWidget*>(QStringLiteral("quantities"));
     auto* stale = view->findChild<QLabel*>(QStringLiteral("stale"));
@@ -141,6 +165,14 @@ class ViewsTest : public QObject {
       const QStringList expected = QuantityLines(QString::fromStdString(tool.out));
       QVERIFY(expected.size() >= 10);
       QCOMPARE(Rows(*list), expected);
+      // Each quantity under a Japanese name, its identifier beside it.
+      for (int r = 0; r < list->rowCount(); ++r) {
+        const QString name = list->item(r, 0)->text();
+        QVERIFY2(name != list->item(r, 1)->text() && name.contains(QRegularExpression(QStringLiteral("[\\x{3040}-\\x{9fff}]"))),
+                 qPrintable(name));
+      }
+      QCOMPARE(JapaneseName(*list, QStringLiteral("Gap")), QStringLiteral("ギャップ"));
+      QCOMPARE(JapaneseName(*list, QStringLiteral("DelayDamage")), QStringLiteral("流動性制約に伴う復旧遅延被害額"));
       QVERIFY(!stale->isVisible());
       // The copy is the tool's text but for the input line the tool was given.
       view->findChild<QPushButton*>(QStringLiteral("copy"))->click();
@@ -169,6 +201,49 @@ class ViewsTest : public QObject {
     QVERIFY(action("menExplain")->isEnabled());
     QTest::keyClick(view, Qt::Key_Escape);
     QVERIFY(!view->isVisible());
+  }
+
+  // Each view is a window of its own that can go behind the main window. It
+  // opens beside the main window, not over it; where the user puts it, it
+  // stays while it is reused, and it comes back there in the next session
+  // from the settings' own group. The main window's close closes it.
+  void viewsAreWindowsOfTheirOwnBesideTheWindow() {
+    w_->move(30, 30);
+    exec();
+    action("menExplain")->trigger();
+    auto* view = ViewWindow<ExplainDialog>();
+    QVERIFY(view && view->isVisible());
+    QVERIFY(view->parentWidget() == nullptr);
+    QCOMPARE(view->windowType(), Qt::Window);  // not a dialog, kept above its owner
+    QVERIFY(!view->frameGeometry().intersects(w_->frameGeometry()));
+    QVERIFY(view->screen()->availableGeometry().contains(view->frameGeometry()));
+
+    const QRect placed(760, 120, 520, 480);
+    view->setGeometry(placed);
+    exec();
+    action("menExplain")->trigger();  // while open
+    QCOMPARE(ViewWindow<ExplainDialog>(), view);
+    QCOMPARE(view->geometry(), placed);
+    view->close();
+    action("menExplain")->trigger();  // after its close
+    QCOMPARE(ViewWindow<ExplainDialog>(), view);
+    QVERIFY(view->isVisible());
+    QCOMPARE(view->geometry(), placed);
+
+    w_->close();
+    QVERIFY(!view->isVisible());
+    {
+      QSettings s(QStringLiteral("Velmora"), QStringLiteral("Velmora"));
+      QVERIFY(!s.value(QStringLiteral("Views/Explain/geometry")).toByteArray().isEmpty());
+      s.beginGroup(QStringLiteral("Setting"));
+      QCOMPARE(s.childKeys().size(), 12);
+    }
+    w_.reset();
+    QCOMPARE(ViewWindow<ExplainDialog>(), nullptr);
+    newWindow();
+    exec();
+    action("menExplain")->trigger();
+    QCOMPARE(ViewWindow<ExplainDialog>()->geometry(), placed);
   }
 
   // 設定 → 9列目以降を結果に残す: kept in a group of its own, read at start,
@@ -223,7 +298,21 @@ class ViewsTest : public QObject {
     QCOMPARE(QString::fromStdString(reporter_->details[0]), BatchSummaryText(summary));
     QVERIFY(action("menBatchSummary")->isEnabled());
     action("menBatchSummary")->trigger();
-    QVERIFY(w_->findChild<BatchSummaryDialog*>()->isVisible());
+    auto* view = ViewWindow<BatchSummaryDialog>();
+    QVERIFY(view && view->isVisible());
+    // On a laptop's screen it opens whole, buttons included.
+    const QRect free = view->screen()->availableGeometry();
+    QVERIFY2(free.contains(view->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                 .arg(view->frameGeometry().x())
+                                                                 .arg(view->frameGeometry().y())
+                                                                 .arg(view->frameGeometry().width())
+                                                                 .arg(view->frameGeometry().height())));
+    // A new batch while it is open: the figures keep filling the table's width.
+    reporter_->messages.clear();
+    QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
+    QCOMPARE(MessageTexts(*reporter_), QStringList{kCompleted});
+    QTableWidget* figures = view->figuresTable();
+    QTRY_COMPARE(figures->horizontalHeader()->length(), figures->viewport()->width());
   }
 };
 

@@ -5,6 +5,11 @@
 //       defaults, with the risk premium) reads marked
 //   velmora-view-shot batch-summary TABLE INPUT OUTPUT
 //       the summary of a batch of INPUT into OUTPUT at the default settings
+//   velmora-view-shot map TABLE INPUT OUTPUT
+//       the map of that batch (INPUT with a mesh column)
+//   velmora-view-shot risk-curve TABLE MANIFEST OUTPUT ID-COLUMN [T0]
+//       the risk curve of the scenarios of MANIFEST at the default settings
+//       (a flat tail; the front segment from T0 when given)
 //
 // Runs until its window is closed (or the program is ended).
 #include <QApplication>
@@ -17,8 +22,12 @@
 #include "batch/sha256.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/gap_table_dialog.h"
+#include "ui/file_dialogs.h"
 #include "ui/japanese_font.h"
+#include "ui/map_cells.h"
+#include "ui/map_view.h"
 #include "ui/qt_translations.h"
+#include "ui/risk_curve_view.h"
 
 namespace {
 
@@ -29,7 +38,9 @@ class PrintingReporter : public velmora::Reporter {
 };
 
 int Usage() {
-  std::fprintf(stderr, "usage: velmora-view-shot gap-table TABLE | batch-summary TABLE INPUT OUTPUT\n");
+  std::fprintf(stderr,
+               "usage: velmora-view-shot gap-table TABLE | batch-summary|map TABLE INPUT OUTPUT |\n"
+               "       risk-curve TABLE MANIFEST OUTPUT ID-COLUMN [T0]\n");
   return 2;
 }
 
@@ -59,6 +70,28 @@ int main(int argc, char* argv[]) {
     dialog.show();
     return QApplication::exec();
   }
+  if (args.size() == 5 && args[1] == QLatin1String("map")) {
+    velmora::BatchCommand command;
+    command.gapTableFile = args[2].toStdString();
+    command.input = args[3].toStdString();
+    command.output = args[4].toStdString();
+    command.settingTexts = velmora::kDefaultCommonSettingTexts;
+    const std::unique_ptr<velmora::MapGatherer> map = velmora::GatherMap(command);
+    if (map == nullptr) {
+      std::fprintf(stderr, "no mesh column in the input\n");
+      return 1;
+    }
+    velmora::BatchSummary summary;
+    if (velmora::RunBatchCommand(command, settings, table, reporter, nullptr, &summary) !=
+        velmora::BatchOutcome::Completed) {
+      return 1;
+    }
+    velmora::QtFileDialogs dialogs;
+    velmora::MapView view(reporter, dialogs);
+    view.showCells(map->finish(command, settings, table, summary));
+    view.show();
+    return QApplication::exec();
+  }
   if (args.size() == 5 && args[1] == QLatin1String("batch-summary")) {
     velmora::BatchCommand command;
     command.gapTableFile = args[2].toStdString();
@@ -74,6 +107,26 @@ int main(int argc, char* argv[]) {
     velmora::BatchSummaryDialog dialog;
     dialog.showSummary(summary);
     dialog.show();
+    return QApplication::exec();
+  }
+  if ((args.size() == 6 || args.size() == 7) && args[1] == QLatin1String("risk-curve")) {
+    velmora::ScenarioCommand command;
+    command.gapTableFile = args[2].toStdString();
+    command.manifest = args[3].toStdString();
+    command.output = args[4].toStdString();
+    command.idColumn = args[5].toStdString();
+    for (std::size_t k = 0; k < 4; ++k) command.settingTexts[k] = velmora::kDefaultCommonSettingTexts[k];
+    command.rule.tail = velmora::EadTail::Flat;
+    if (args.size() == 7) command.rule.zeroDamageReturnPeriod = args[6].toDouble();
+    command.ruleGiven = true;
+    velmora::ScenarioSummary summary;
+    if (velmora::RunScenarioCommand(command, reporter, nullptr, nullptr, &summary) !=
+        velmora::BatchOutcome::Completed) {
+      return 1;
+    }
+    velmora::RiskCurveView view;
+    view.showSummary(summary);
+    view.show();
     return QApplication::exec();
   }
   return Usage();
