@@ -14,6 +14,8 @@ namespace {
 // The check reads the whole input but only counts fields: about a tenth of
 // the command's time. It fills the first tenth, the run the rest.
 constexpr double kCheckShare = 0.1;
+// The bar's steps.
+constexpr int kPermille = 1000;
 
 // Keeps messages from the worker for the window's thread.
 class HeldMessages : public Reporter {
@@ -41,11 +43,12 @@ class HeldMessages : public Reporter {
 }  // namespace
 
 std::string ShareText(const BatchShare& share) {
-  std::string text = std::to_string(static_cast<int>(std::floor(share.fraction * 100.0))) + "%";
+  const int permille = std::clamp(static_cast<int>(share.fraction * kPermille), 0, kPermille);
+  std::string text = std::to_string(permille * 100 / kPermille) + "%";
   if (share.secondsLeft) {
-    const long seconds = std::lround(std::ceil(*share.secondsLeft));
-    text += seconds < 60 ? "　残り約 " + std::to_string(std::max(seconds, 1L)) + " 秒"
-                         : "　残り約 " + std::to_string((seconds + 59) / 60) + " 分";
+    const double left = *share.secondsLeft;
+    text += left < 90.0 ? "　残り約 " + std::to_string(static_cast<long long>(left + 0.5)) + " 秒"
+                        : "　残り約 " + std::to_string(static_cast<long long>(left / 60.0 + 0.5)) + " 分";
   }
   return text;
 }
@@ -116,7 +119,11 @@ BatchShare BatchControl::share() {
   }
   share.fraction = run.shown;
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
-  if (run.shown >= 0.02 && elapsed >= 1.0) share.secondsLeft = elapsed * (1.0 - run.shown) / run.shown;
+  // An estimate from the first second on, in the bar's steps.
+  const int permille = static_cast<int>(run.shown * kPermille);
+  if (elapsed >= 1.0 && permille > 0 && permille < kPermille) {
+    share.secondsLeft = elapsed * (kPermille - permille) / permille;
+  }
   return share;
 }
 

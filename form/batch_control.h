@@ -28,10 +28,11 @@ struct BatchRequest {
 
 struct BatchShare {
   double fraction = 0.0;                // 0..1, only ever moving on
-  std::optional<double> secondsLeft;    // once there is enough to tell
+  std::optional<double> secondsLeft;    // from the first second on, while neither 0% nor done
 };
 
-// "45%" and, once known, "　残り約 12 秒" / "　残り約 3 分".
+// "45%" and, once known, "　残り約 12 秒" (under 90 seconds) or "　残り約 3 分",
+// rounded to the nearest, as the tool gives its estimate.
 std::string ShareText(const BatchShare& share);
 
 class BatchControl {

@@ -30,11 +30,12 @@ constexpr Control kControls[] = {
     {"txtOutFile", File, "Frame4", "", 240, 1200, 3735, 270, 44},
     {"cmdSelOutFile", Button, "Frame4", "選択", 3960, 1200, 615, 255, 7},
     {"cmdExecAll", Button, "Frame4", "一括計算(&E)", 3120, 1680, 1455, 375, 8},
-    // While a batch runs, left of its button: the bar with the share done
-    // and the time left under it, and 中止 beside 一括計算.
-    {"prgBatch", Progress, "Frame4", "", 240, 1665, 1920, 195, -1},
-    {"lblProgress", Label, "Frame4", "", 240, 1875, 1920, 255, -1},
-    {"cmdCancel", Button, "Frame4", "中止(&C)", 2280, 1680, 735, 375, -1},
+    // While a batch runs, left of its button: the share done and the time
+    // left over the bar, and 中止 beside 一括計算 (as in the Qt window, whose
+    // bar shows the text itself).
+    {"lblProgress", Label, "Frame4", "", 240, 1485, 1980, 255, -1},
+    {"prgBatch", Progress, "Frame4", "", 240, 1740, 1980, 255, -1},
+    {"cmdCancelAll", Button, "Frame4", "中止(&C)", 2280, 1680, 780, 375, -1},
     {"Frame2", Frame, "client", "入力値から個別計算（世帯当たり）", 5040, 120, 4935, 5415, 26},
     {"Label6", RightLabel, "Frame2", "家屋被害：", 360, 405, 1575, 255, 42},
     {"txtU2", Numeric, "Frame2", "9.725", 1920, 360, 1575, 270, 9},

@@ -81,7 +81,8 @@ const wchar_t* ClassOf(Kind kind) {
 
 DWORD StyleOf(const Control& c) {
   DWORD style = WS_CHILD;
-  if (c.kind != Kind::Progress && c.name != "cmdCancel" && c.name != "lblProgress") style |= WS_VISIBLE;
+  // The controls of a running batch show only then.
+  if (c.tab >= 0 || c.kind == Kind::Line) style |= WS_VISIBLE;
   switch (c.kind) {
     case Kind::Frame:
       return style | BS_GROUPBOX;
@@ -329,7 +330,7 @@ void MainWindow::focusBox(std::string_view box) {
 
 void MainWindow::showBatchRunning(bool running) {
   busy_ = running;
-  for (const char* name : {"prgBatch", "lblProgress", "cmdCancel"}) {
+  for (const char* name : {"prgBatch", "lblProgress", "cmdCancelAll"}) {
     ShowWindow(control(name), running ? SW_SHOW : SW_HIDE);
   }
   SetWindowTextW(control("lblProgress"), L"");
@@ -472,7 +473,7 @@ void MainWindow::onCommand(int id) {
     refreshViews();
   } else if (name == "cmdExecAll") {
     form_->startBatch();
-  } else if (name == "cmdCancel") {
+  } else if (name == "cmdCancelAll") {
     form_->cancelBatch();
   } else if (name == "cmdSelInFile") {
     form_->chooseInput();

@@ -349,6 +349,7 @@ TEST(FormBatch, RunsOnAWorkerAndCloseCancels) {
 
 TEST(FormBatch, ShareMovesOnAndTellsTimeLeft) {
   EXPECT_EQ(ShareText({0.456, std::nullopt}), "45%");
-  EXPECT_EQ(ShareText({0.5, 12.2}), "50%　残り約 13 秒");
+  EXPECT_EQ(ShareText({0.5, 12.5}), "50%　残り約 13 秒");
+  EXPECT_EQ(ShareText({0.5, 89.4}), "50%　残り約 89 秒");
   EXPECT_EQ(ShareText({0.1, 150.0}), "10%　残り約 3 分");
 }
