@@ -35,6 +35,11 @@ bool ReadEntry(std::string_view line, int& key, float& value) {
 }  // namespace
 
 bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& reporter) {
+  return LoadGapTable(file, table, reporter, {});
+}
+
+bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& reporter,
+                  const std::function<void(const char*, std::size_t)>& onBytes) {
 #if defined(_WIN32)
   // The path is UTF-16 there; fopen would take the ANSI code page.
   std::unique_ptr<std::FILE, FileCloser> handle(_wfopen(file.c_str(), L"rb"));
@@ -44,6 +49,7 @@ bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& 
   bool failed = !handle;
   if (handle) {
     LineReader reader(handle.get());
+    if (onBytes) reader.SetObserver(onBytes);
     std::string_view line;
     if (!reader.Next(line)) {
       failed = true;  // not even a heading

@@ -1,6 +1,8 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 
 #include "reporter.h"
 
@@ -25,6 +27,10 @@ inline constexpr const char* kGapTableFileName = "EGapDis.txt";
 // recorded and reading goes on; then the one message is reported and the
 // answer is false. Entries named by good lines are written either way.
 bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& reporter);
+// The same, handing every byte read to `onBytes` in order (for a digest of
+// the table as it was loaded).
+bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& reporter,
+                  const std::function<void(const char*, std::size_t)>& onBytes);
 
 // The entry for the gap, key = 10 x gap rounded half to even; 0 outside
 // -20..100 (and for a gap that is not a number).

@@ -41,6 +41,7 @@ bool LineReader::Fill() {
     }
   }
   const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
+  if (got > 0 && observer_) observer_(buffer_.data() + end_, got);
   end_ += got;
   if (got == 0) {
     if (std::ferror(file_)) {

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -31,6 +33,9 @@ class LineReader {
   // heading that is never read). False when there is no line.
   bool Skip();
   bool failed() const { return error_ || tooLong_; }
+  // Sees every byte taken from the file, in order, as it is read (a digest
+  // of exactly what was read, without reading the file twice).
+  void SetObserver(std::function<void(const char*, std::size_t)> observer) { observer_ = std::move(observer); }
   // The last Next() met a line longer than it may hold.
   bool tooLong() const { return tooLong_; }
 
@@ -40,6 +45,7 @@ class LineReader {
   void SkipLineFeed();
 
   std::FILE* file_;
+  std::function<void(const char*, std::size_t)> observer_;
   std::size_t maxLine_;
   std::vector<char> buffer_;
   std::size_t begin_ = 0;

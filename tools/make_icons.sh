@@ -24,3 +24,7 @@ cat >velmora.svg <<'SVG'
   <path d="M 3,40 Q 9,36 15,40 T 27,40 T 39,40 T 45,40 L 45,44 Q 45,45 44,45 L 4,45 Q 3,45 3,44 Z" fill="#c0c0ff"/>
 </svg>
 SVG
+# The Windows program's icon: the three sizes in 32-bit colour and in 256
+# colours.
+convert velmora-48.png velmora-32.png velmora-16.png \( velmora-48.png -colors 256 \) \
+  \( velmora-32.png -colors 256 \) \( velmora-16.png -colors 256 \) ../../win32/velmora.ico

@@ -3,8 +3,9 @@
 # no tests, Debian's hardening flags) with CPack, and checks it: lintian with
 # no errors, desktop-file-validate and appstreamcli validate on the files as
 # packaged. Then the Windows package
-# build/package/velmora-batch-<version>-windows-x64.zip: velmora-batch.exe
-# (MinGW-w64, static), the example table and the readmes, with CR LF.
+# build/package/velmora-batch-<version>-windows-x64.zip: the window velmora.exe
+# and velmora-batch.exe (MinGW-w64, static), the example table and the
+# readmes, with CR LF.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # g++, cmake, Qt, the packaging tools, MinGW-w64 and zip.
@@ -44,23 +45,27 @@ echo "== Windows"
 win_build=$out/windows
 cmake -S . -B "$win_build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DVELMORA_BUILD_UI=OFF -DVELMORA_BUILD_TESTS=OFF >/dev/null
-cmake --build "$win_build" -j"$(nproc)" --target velmora-batch
+cmake --build "$win_build" -j"$(nproc)" --target velmora-batch velmora
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win_build/CMakeCache.txt")
 name=velmora-batch-$version-windows-x64
 # Only Windows' own DLLs: anything else (the C++ or thread runtime) means the
 # static link failed, and the .exe would not start on a user's machine.
-dlls=$(x86_64-w64-mingw32-objdump -p "$win_build/bin/velmora-batch.exe" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
-for dll in $dlls; do
-  case ${dll,,} in
-    kernel32.dll | msvcrt.dll | ole32.dll | shell32.dll | bcrypt.dll | advapi32.dll) ;;
-    *) echo "package: velmora-batch.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
-  esac
+for exe in velmora-batch.exe velmora.exe; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$win_build/bin/$exe" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')
+  for dll in $dlls; do
+    case ${dll,,} in
+      kernel32.dll | msvcrt.dll | ole32.dll | shell32.dll | bcrypt.dll | advapi32.dll) ;;
+      user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | imm32.dll) ;;
+      *) echo "package: $exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
+    esac
+  done
+  echo "$exe needs: $dlls"
 done
-echo "velmora-batch.exe needs: $dlls"
 stage=$(mktemp -d)
 trap 'rm -rf "$unpacked" "$stage"' EXIT
 mkdir "$stage/$name"
 x86_64-w64-mingw32-strip -o "$stage/$name/velmora-batch.exe" "$win_build/bin/velmora-batch.exe"
+x86_64-w64-mingw32-strip -o "$stage/$name/velmora.exe" "$win_build/bin/velmora.exe"
 # Text files as Windows users' editors expect them: CR LF; the readmes in
 # UTF-8 with a byte order mark, which Notepad reads whatever the code page.
 crlf() { sed 's/\r*$/\r/' "$1"; }

@@ -11,7 +11,9 @@
 #                  (tools/make_scenarios.sh)  (docs/risk-curve.png)
 # The program reads and writes its settings in a throw-away folder, so the
 # screenshot always shows the model's defaults.
-#   tools/screenshot.sh [window|explain|gap-table|batch-summary] [output.png]
+#   windows        velmora.exe under Wine after the same calculation
+#                  (docs/windows-screenshot.png; built by tools/windows.sh)
+#   tools/screenshot.sh [window|explain|gap-table|batch-summary|windows] [output.png]
 #   explain        the window after that calculation with 表示 → 計算過程
 #                  open  (docs/explain-view.png)
 #   map            the map of a batch of 2,500 3rd-order meshes around the
@@ -23,17 +25,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 view=window
 case ${1:-} in
-  window | explain | gap-table | batch-summary | map | risk-curve) view=$1; shift ;;
+  window | explain | gap-table | batch-summary | map | risk-curve | windows) view=$1; shift ;;
 esac
 case $view in
   window) out=${1:-docs/screenshot.png} ;;
+  windows) out=${1:-docs/windows-screenshot.png} ;;
   risk-curve) out=${1:-docs/risk-curve.png} ;;
   *) out=${1:-docs/$view-view.png} ;;
 esac
 bin=${VELMORA_BIN:-build/release/bin/velmora}
 shot=${VELMORA_VIEW_SHOT:-build/release/bin/velmora-view-shot}
 [ "$view" = window ] || [ "$view" = explain ] || bin=$shot
-if [ ! -x "$bin" ]; then
+if [ "$view" = windows ]; then
+  bin=build/windows/bin/velmora.exe
+  [ -f "$bin" ] || tools/windows.sh --build
+elif [ ! -x "$bin" ]; then
   cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
   cmake --build build/release -j2 --target "$(basename "$bin")"
 fi
@@ -58,6 +64,22 @@ export XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb
 case $view in
   window | explain)
     "$bin" >"$work/velmora.log" 2>&1 &
+    title='^Velmora$'
+    ;;
+  windows)
+    # The build's own Wine prefix; the settings it keeps are set aside and
+    # put back, so that the picture shows the model's defaults.
+    export WINEPREFIX=$PWD/build/windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+    [ -d "$WINEPREFIX/drive_c" ] || wine wineboot --init >/dev/null 2>&1 || true
+    # Wine's own face for menus (Tahoma) has no Japanese; a Japanese Windows
+    # has its UI face there.
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Tahoma /d 'Noto Sans CJK JP' /f >/dev/null 2>&1 || true
+    wine reg export 'HKCU\Software\Velmora' "$work/kept.reg" >/dev/null 2>&1 || true
+    wine reg delete 'HKCU\Software\Velmora' /f >/dev/null 2>&1 || true
+    trap 'wine reg delete "HKCU\\Software\\Velmora" /f >/dev/null 2>&1 || true
+          [ -f "$work/kept.reg" ] && wine reg import "$work/kept.reg" >/dev/null 2>&1 || true
+          wineserver -k 2>/dev/null || true; cleanup' EXIT
+    wine "$bin" >"$work/velmora.log" 2>&1 &
     title='^Velmora$'
     ;;
   gap-table)
@@ -101,7 +123,11 @@ if ! wid=$(timeout 20 xdotool search --sync --onlyvisible --name "$title" | head
 fi
 sleep 1
 xdotool windowfocus --sync "$wid" 2>/dev/null || true
-if [ "$view" = window ] || [ "$view" = explain ]; then
+if [ "$view" = windows ]; then
+  # Wine takes keys from the keyboard itself.
+  xdotool key alt+a
+  sleep 1
+elif [ "$view" = window ] || [ "$view" = explain ]; then
   xdotool key --window "$wid" alt+a
   sleep 1
 fi

@@ -45,9 +45,11 @@ bench_packages=(libbenchmark-dev time)
 # MinGW-w64 with the posix thread model (std::thread), Wine to run what it
 # builds (wine gives the `wine` command, wine64 the 64-bit loader),
 # GoogleTest's sources to build for Windows, the header-only JSON library the
-# tool uses, and zip for the Windows package.
+# tool uses, and zip for the Windows package; a virtual X server and a
+# Japanese face for velmora.exe's window under Wine.
 windows_packages=(
   g++-mingw-w64-x86-64-posix wine wine64 libgtest-dev nlohmann-json3-dev zip
+  xvfb x11-utils fonts-noto-cjk
 )
 # The Python module (pybind11, for Debian's python3) and its tests; numpy and
 # pandas are what the module works with.
