@@ -630,7 +630,8 @@ bool ReadFirstInputTitles(const fs::path& manifestFile, std::vector<std::string>
 BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& reporter, BatchProgress* progress,
                                 ScenarioPasses* passes, ScenarioSummary* summary) {
   // The summary file's provenance (digests, each scenario's column figures)
-  // costs a pass over every byte: only when the file is asked for.
+  // costs a pass over every byte: only when the file, or a map that carries
+  // it, is asked for.
   const bool provenance = !command.summaryFile.empty() || (command.map != nullptr && command.map->wantsDigests());
   GapTable table;
   if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
