@@ -630,8 +630,9 @@ bool ReadFirstInputTitles(const fs::path& manifestFile, std::vector<std::string>
 BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& reporter, BatchProgress* progress,
                                 ScenarioPasses* passes, ScenarioSummary* summary) {
   // The summary file's provenance (digests, each scenario's column figures)
-  // costs a pass over every byte: only when the file is asked for.
-  const bool provenance = !command.summaryFile.empty();
+  // costs a pass over every byte: only when the file, or a map that carries
+  // it, is asked for.
+  const bool provenance = !command.summaryFile.empty() || (command.map != nullptr && command.map->wantsDigests());
   GapTable table;
   if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
   std::optional<std::string> tableDigest;
@@ -659,8 +660,16 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     files.push_back({command.summaryFile, true});
     names.push_back("集計ファイル");
   }
+  const std::size_t summaryIndex = files.size() - 1;
+  if (!command.mapFile.empty()) {
+    files.push_back({command.mapFile, true});
+    names.push_back("地図ファイル");
+  }
   if (const auto shared = batch::FindSharedFile(files)) {
-    if (!command.summaryFile.empty() && shared->second == files.size() - 1) {
+    if (!command.mapFile.empty() && shared->second == files.size() - 1) {
+      reporter.error("地図ファイルには" + std::string(kManifestName) +
+                     "・入力・出力・集計ファイルやギャップ分布表と別のファイルを指定してください");
+    } else if (!command.summaryFile.empty() && shared->second == summaryIndex) {
       reporter.error("集計ファイルには" + std::string(kManifestName) +
                      "・入力・出力ファイルやギャップ分布表と別のファイルを指定してください");
     } else {
@@ -778,6 +787,24 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     head = std::move(cp932);
   }
   head += "\r\n";
+
+  // The map's file is started beside its target now, so that a map that
+  // cannot be written stops the command before the scenarios run.
+  struct MapGuard {
+    ScenarioResultSink* map;
+    ~MapGuard() {
+      if (map != nullptr) map->Discard();
+    }
+  } mapGuard{command.map};
+  if (command.map != nullptr) {
+    std::vector<std::string> titles = {idTitle};
+    for (const Scenario& s : scenarios) titles.push_back(s.name + "：復旧遅延被害額（百万円）");
+    if (expected) {
+      titles.emplace_back("年平均直接被害額（百万円）");
+      titles.emplace_back("年平均復旧遅延被害額（百万円）");
+    }
+    if (!command.map->Start(titles, utf8, reporter)) return BatchOutcome::Failed;
+  }
 
   // Every scenario through the engine; its lines are read as written.
   HouseholdIds ids;
@@ -940,6 +967,7 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
       Piece& piece = pieces[t];
       formatted = formatted && !piece.failed;
       write(piece.text);
+      if (command.map != nullptr) command.map->Lines(piece.text);
       expectedDirect.Add(piece.direct);
       expectedDelay.Add(piece.delay);
       piece.text.clear();
@@ -984,6 +1012,14 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
     figures[s].totalDirect = curveDirect[s];
   }
   done.scenarios = std::move(figures);
+  // The map follows the output; the output stays whatever becomes of it.
+  if (command.map != nullptr) {
+    mapGuard.map = nullptr;
+    if (!command.map->Finish(done, reporter)) {
+      if (summary != nullptr) *summary = std::move(done);
+      return BatchOutcome::Failed;
+    }
+  }
   if (!command.summaryFile.empty()) {
     batch::ResultFile out;
     const std::string json = ScenarioSummaryJson(done);

@@ -18,6 +18,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "batch/batch.h"
@@ -96,6 +97,26 @@ bool ReadFirstInputTitles(const std::filesystem::path& manifest, std::vector<std
 
 // ---- The command --------------------------------------------------------------
 
+struct ScenarioSummary;
+
+// Takes the joined result as the output file holds it, for a map of the
+// households (map/scenario_map.h): Start once every check has passed, Lines
+// with the data lines as written (whole lines, in order), Finish once the
+// output has taken its place, Discard on any other end.
+class ScenarioResultSink {
+ public:
+  virtual ~ScenarioResultSink() = default;
+  // The output's titles in UTF-8: the id's, then every column after it;
+  // `utf8` when the lines' ids are UTF-8 (CP932 otherwise). False, with a
+  // message, when the sink cannot be started.
+  virtual bool Start(const std::vector<std::string>& titles, bool utf8, Reporter& reporter) = 0;
+  virtual void Lines(std::string_view lines) = 0;
+  virtual bool Finish(const ScenarioSummary& summary, Reporter& reporter) = 0;
+  virtual void Discard() = 0;
+  // Whether Finish is to get the files' digests (a pass over every byte).
+  virtual bool wantsDigests() const { return false; }
+};
+
 struct ScenarioCommand {
   std::filesystem::path manifest;
   std::filesystem::path output;
@@ -116,6 +137,10 @@ struct ScenarioCommand {
   // Written after the result when given; checked against every other file
   // before anything is written.
   std::filesystem::path summaryFile;
+  // The households on the map: its file joins the check against every other
+  // file; the sink writes it after the output (nothing without one).
+  std::filesystem::path mapFile;
+  ScenarioResultSink* map = nullptr;
 };
 
 // Which pass of the command runs: two per scenario (the check, the run), so

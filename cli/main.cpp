@@ -26,6 +26,7 @@
 #include "core/version.h"
 #include "map/map_messages.h"
 #include "map/map_run.h"
+#include "map/scenario_map.h"
 #ifdef VELMORA_HAVE_GDAL
 #include "map/gdal_writer.h"
 #endif
@@ -81,6 +82,10 @@ constexpr const char* kUsage =
     "                          " VELMORA_MAP_FORMATS "）\n"
     "                          after a completed run, write the computed lines as mesh cells to a\n"
     "                          map file (format by extension: " VELMORA_MAP_FORMATS ")\n"
+    "                          --scenarios では --id-column の列がメッシュコードの世帯ごとに、各シナリオの\n"
+    "                          復旧遅延被害額と年平均被害額を書く\n"
+    "                          with --scenarios: one cell per household whose --id-column field is a\n"
+    "                          mesh code, with each scenario's delay damage and the expected values\n"
     "  --mesh-column N|TITLE   メッシュコードの列（9以上の列番号か見出し。既定: 最初の1000行が\n"
     "                          すべてメッシュコードである9列目以降の最初の列）\n"
     "                          the field holding the mesh code (a number from 9 on or the header's\n"
@@ -449,9 +454,13 @@ int velmora::cli::ToolMain(int argc, char** argv) {
           "--id-column・--zero-damage-return-period・--ead-tail は --scenarios とだけ使えます / "
           "--id-column, --zero-damage-return-period and --ead-tail go with --scenarios");
     }
-    if (explain || command.options.keepColumns || !mapText.empty()) {
-      return UsageError("--scenarios と --explain・--keep-columns・--map は同時に使えません / "
-                        "--scenarios does not take --explain, --keep-columns or --map");
+    if (explain || command.options.keepColumns || !meshColumnText.empty()) {
+      return UsageError("--scenarios と --explain・--keep-columns・--mesh-column は同時に使えません / "
+                        "--scenarios does not take --explain, --keep-columns or --mesh-column");
+    }
+    if (!mapText.empty() && idColumnText.empty()) {
+      return UsageError("--scenarios の --map には、メッシュコードの列を --id-column で指定してください / "
+                        "--scenarios with --map needs --id-column naming the mesh code's field");
     }
     if (files.size() != 1) {
       return UsageError("--scenarios には出力ファイルを1つ指定してください / --scenarios MANIFEST.csv OUTPUT.csv");
@@ -503,6 +512,17 @@ int velmora::cli::ToolMain(int argc, char** argv) {
     scenarioCommand.threads = command.options.threads;
     scenarioCommand.encoding = command.options.encoding;
     scenarioCommand.summaryFile = platform::PathFromUtf8(summaryFile);
+    // The households on the map, written after the output.
+    std::unique_ptr<map::MapWriter> mapWriter;
+    std::unique_ptr<map::ScenarioMap> scenarioMap;
+    if (!mapText.empty()) {
+      scenarioCommand.mapFile = platform::PathFromUtf8(mapText);
+      mapWriter = CreateMapWriter(*map::MapFormatOf(scenarioCommand.mapFile));
+      std::optional<MeshOrder> level;
+      if (!mapLevelText.empty()) level = static_cast<MeshOrder>(mapLevelText[0] - '0');
+      scenarioMap = std::make_unique<map::ScenarioMap>(scenarioCommand.mapFile, level, *mapWriter);
+      scenarioCommand.map = scenarioMap.get();
+    }
     ScenarioSummary done;
     const BatchOutcome outcome = RunScenarioCommand(scenarioCommand, reporter, &progress, nullptr, &done);
     progress.Clear();

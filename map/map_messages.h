@@ -16,6 +16,10 @@ inline constexpr const char* kMapNotComputed = "、計算できない行 ";
 inline constexpr const char* kMapNoCell = "、メッシュのない行 ";
 inline constexpr const char* kMapFirstNoCell = "（最初は ";
 inline constexpr const char* kMapFirstNoCellEnd = "行目）";
+// A scenario run's map: "地図ファイルに書き込みました：セル 120、メッシュコードでない世帯 2（最初は「A-1」）"
+inline constexpr const char* kMapNoMeshHousehold = "、メッシュコードでない世帯 ";
+inline constexpr const char* kMapFirstHousehold = "（最初は「";
+inline constexpr const char* kMapFirstHouseholdEnd = "」）";
 inline constexpr const char* kMapInputChanged = "入力ファイルが計算中に変更されたため、地図を作れません";
 inline constexpr const char* kMapFormatUnknown =
     "地図ファイルの拡張子は .gpkg（GeoPackage）、.fgb（FlatGeobuf）、.geojson（GeoJSON）のいずれかです";

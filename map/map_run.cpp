@@ -79,8 +79,8 @@ std::vector<std::string> ResultTitles() {
   return titles;
 }
 
-// Field names a GIS takes: none empty, none twice (GeoPackage compares them
-// without case).
+}  // namespace
+
 void MakeNamesUnique(std::vector<Field>& fields) {
   std::vector<std::string> seen;
   const auto lower = [](std::string s) {
@@ -94,6 +94,8 @@ void MakeNamesUnique(std::vector<Field>& fields) {
     seen.push_back(lower(f.name));
   }
 }
+
+namespace {
 
 // The two ratios are averaged per cell; everything else is summed.
 bool IsMeanColumn(std::size_t column) { return column == 8 || column == 10; }

@@ -40,6 +40,10 @@ bool PlanMap(const std::filesystem::path& input, std::string_view meshColumn, Ma
 // Whether `text` is a field number from 9 on; the number in `number`.
 bool ParseFieldNumber(std::string_view text, std::size_t& number);
 
+// Field names a GIS takes: none empty, none twice (GeoPackage compares them
+// without case); a later one gets "_2", "_3"...
+void MakeNamesUnique(std::vector<Field>& fields);
+
 // The map's counts, for the closing message.
 struct MapCounts {
   std::uint64_t features = 0;

@@ -103,6 +103,7 @@ TEST(CliTestScenarios, ManifestToExpectedValuesAndSummary) {
       {"--scenarios", manifest.string(), "--ead-tail", "steep", out.string()},
       {"--scenarios", manifest.string(), "--zero-damage-return-period", "1", out.string()},
       {"--scenarios", manifest.string(), "--keep-columns", out.string()},
+      {"--scenarios", manifest.string(), "--map", "m.geojson", out.string()},  // the mesh code's field not named
   };
   const std::string before = test::ReadFile(out);
   for (const auto& args : usage) {

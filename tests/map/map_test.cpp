@@ -233,6 +233,104 @@ TEST_F(MapTest, LevelsSumTheLinesAndEveryThreadCountAndWriterGivesTheSameFeature
   EXPECT_TRUE(ours == gdal) << "not the same bytes as GDAL's";
 }
 
+// A scenario run's households on the map: one cell per household whose id is
+// a mesh code, its fields the output file's values (an absent household's 0,
+// nothing where it was not computable); with a level, the exact sums per cell.
+TEST_F(MapTest, ScenarioHouseholdsCarryTheOutputsValuesAndLevelsSumThem) {
+  const std::string head = "a,b,c,d,e,f,g,h,mesh\r\n";
+  const std::string rest = ",4.81,3.57,7.416,14.759,22.616,3.321,";
+  // 53394612 is not flooded at T10; 53394511 cannot be computed at T30;
+  // A-1 is no mesh code.
+  Write("t10.csv", head + "1,1" + rest + "53394611\r\n2,1" + rest + "53394711\r\n1,2" + rest + "53394511\r\n1,1" +
+                       rest + "A-1\r\n");
+  Write("t30.csv", head + "3,2" + rest + "53394611\r\n2.5,1" + rest + "53394612\r\n1,x" + rest + "53394511\r\n3,1" +
+                       rest + "53394711\r\n2,2" + rest + "A-1\r\n");
+  Write("t100.csv", head + "5,3" + rest + "53394611\r\n4,2" + rest + "53394612\r\n6,1" + rest + "53394711\r\n2,4" +
+                        rest + "53394511\r\n3,3" + rest + "A-1\r\n");
+  Write("m.csv", "シナリオ名,再現期間,入力ファイル\r\nT10,10,t10.csv\r\nT100,100,t100.csv\r\nT30,30,t30.csv\r\n");
+  test::RunResult r = Run({"--scenarios", "m.csv", "--id-column", "mesh", "--output-encoding", "utf-8", "out.csv",
+                           "--map", "households.gpkg"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("地図ファイルに書き込みました：セル 4、メッシュコードでない世帯 1（最初は「A-1」）"),
+            std::string::npos)
+      << r.err;
+
+  // The output holds each kind of value the map must carry.
+  std::map<std::string, std::vector<std::string>> rows;
+  for (const auto& row : ResultRows(dir.path() / "out.csv")) rows[row.at(0)] = row;
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows.at("53394612")[1], "0");
+  EXPECT_EQ(rows.at("53394511")[3], "");
+  EXPECT_EQ(rows.at("53394511")[5], "");
+  Dataset map(dir.path() / "households.gpkg");
+  ASSERT_TRUE(map.ds);
+  OGRLayer* layer = map.ds->GetLayer(0);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->GetFeatureCount(), 4);
+  OGRFeatureDefn* definition = layer->GetLayerDefn();
+  ASSERT_EQ(definition->GetFieldCount(), 6);
+  EXPECT_STREQ(definition->GetFieldDefn(0)->GetNameRef(), "mesh");
+  EXPECT_STREQ(definition->GetFieldDefn(2)->GetNameRef(), "T100：復旧遅延被害額（百万円）");
+  EXPECT_STREQ(definition->GetFieldDefn(4)->GetNameRef(), "年平均直接被害額（百万円）");
+  EXPECT_STREQ(definition->GetFieldDefn(5)->GetNameRef(), "年平均復旧遅延被害額（百万円）");
+  std::vector<std::string> ids;
+  for (auto& feature : *layer) {
+    ids.emplace_back(feature->GetFieldAsString(0));
+    const auto& row = rows.at(ids.back());
+    for (int c = 1; c < 6; ++c) {
+      if (row[c].empty()) {
+        EXPECT_TRUE(feature->IsFieldNull(c)) << ids.back() << " " << c;
+      } else {
+        EXPECT_FALSE(feature->IsFieldNull(c)) << ids.back() << " " << c;
+        EXPECT_EQ(feature->GetFieldAsDouble(c), std::strtod(row[c].c_str(), nullptr)) << ids.back() << " " << c;
+      }
+    }
+    OGREnvelope envelope;
+    feature->GetGeometryRef()->getEnvelope(&envelope);
+    EXPECT_EQ(envelope.MinX, ParseMeshCode(ids.back())->degrees().west);
+  }
+  EXPECT_EQ(ids, (std::vector<std::string>{"53394611", "53394711", "53394511", "53394612"}));
+  const char* run = map.ds->GetMetadataItem("VELMORA_RUN");
+  ASSERT_NE(run, nullptr);
+  const nlohmann::json summary = nlohmann::json::parse(run);
+  EXPECT_EQ(summary["households"]["withoutExpectedValue"], 1);
+  EXPECT_EQ(summary["output"]["sha256"], Sha256OfFile(dir.path() / "out.csv").value_or("?"));
+
+  // 2nd-order cells: 533946 holds two households, whose expected values add
+  // up; 533945's one has none, so neither has its cell.
+  const std::string before = test::ReadFile(dir.path() / "households.gpkg");
+  r = Run({"--scenarios", "m.csv", "--id-column", "9", "--output-encoding", "utf-8", "out2.csv", "--map",
+           "cells.gpkg", "--map-level", "2"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  Dataset cells(dir.path() / "cells.gpkg");
+  ASSERT_TRUE(cells.ds);
+  layer = cells.ds->GetLayer(0);
+  EXPECT_EQ(layer->GetFeatureCount(), 3);
+  EXPECT_STREQ(layer->GetLayerDefn()->GetFieldDefn(6)->GetNameRef(), "年平均復旧遅延被害額（百万円）_合計");
+  std::map<std::string, std::pair<std::int64_t, std::array<double, 2>>> sums;
+  for (auto& feature : *layer) {
+    auto& [count, expected] = sums[feature->GetFieldAsString(0)];
+    count = feature->GetFieldAsInteger64(1);
+    for (int e = 0; e < 2; ++e) expected[e] = feature->IsFieldNull(5 + e) ? -1.0 : feature->GetFieldAsDouble(5 + e);
+  }
+  for (int e = 0; e < 2; ++e) {
+    ExactSum both;
+    for (const char* id : {"53394611", "53394612"}) both.Add(std::strtod(rows.at(id)[4 + e].c_str(), nullptr));
+    EXPECT_EQ(sums["533946"].first, 2);
+    EXPECT_EQ(sums["533946"].second[e], both.Value()) << e;
+    EXPECT_EQ(sums["533947"].second[e], std::strtod(rows.at("53394711")[4 + e].c_str(), nullptr)) << e;
+    EXPECT_EQ(sums["533945"].second[e], -1.0) << e;
+  }
+
+  // The map joins the run's same-file check; the earlier map stays.
+  r = Run({"--scenarios", "m.csv", "--id-column", "9", "out3.csv", "--summary", "households.gpkg", "--map",
+           "households.gpkg"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("地図ファイルには"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir.path() / "out3.csv"));
+  EXPECT_EQ(test::ReadFile(dir.path() / "households.gpkg"), before);
+}
+
 // Windows' writer against GDAL's on the reals of sums and means (GDAL prints
 // %.17g, or fewer digits after a run of 0s or 9s), texts that need escaping
 // and cells of every order.
