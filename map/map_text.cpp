@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "batch/platform.h"
+
 namespace velmora::map {
 
 namespace {
@@ -52,7 +54,7 @@ std::string ValidUtf8(std::string_view s) {
 
 std::string TextToUtf8(std::string_view bytes, bool inputUtf8) {
   if (IsAscii(bytes)) return std::string(bytes);
-  return inputUtf8 ? ValidUtf8(bytes) : ValidUtf8(Cp932ToUtf8(bytes));
+  return inputUtf8 ? ValidUtf8(bytes) : ValidUtf8(platform::Utf8FromCp932(bytes));
 }
 
 }  // namespace velmora::map

@@ -6,15 +6,12 @@
 
 namespace velmora::map {
 
-// The bytes as UTF-8: ASCII as it is, CP932 converted (iconv here, the
-// system's code page 932 on Windows), and whatever does not convert as
-// U+FFFD, so that the text is always valid UTF-8.
+// The bytes as UTF-8: ASCII as it is, CP932 converted (platform::
+// Utf8FromCp932), and whatever does not convert as U+FFFD, so that the text
+// is always valid UTF-8.
 std::string TextToUtf8(std::string_view bytes, bool inputUtf8);
 
 // Replaces every byte sequence that is not UTF-8 with U+FFFD.
 std::string ValidUtf8(std::string_view bytes);
-
-// Converts CP932 bytes, not UTF-8 checked; one file per platform.
-std::string Cp932ToUtf8(std::string_view bytes);
 
 }  // namespace velmora::map
