@@ -39,6 +39,9 @@ QAreaSeries* Area(const QList<QPointF>& points, const QColor& color, const QStri
   auto* lower = new QLineSeries;
   for (const QPointF& p : points) lower->append(p.x(), 0.0);
   auto* area = new QAreaSeries(upper, lower);
+  // The area series does not own its two lines: it takes them with it.
+  upper->setParent(area);
+  lower->setParent(area);
   area->setName(name);
   QPen pen(color);
   pen.setWidth(2);
