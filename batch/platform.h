@@ -6,6 +6,7 @@
 // texts that name a path are UTF-8.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -20,6 +21,11 @@ inline constexpr File kNoFile = -1;
 // Windows std::filesystem::path(std::string) would read the ANSI code page.
 std::filesystem::path PathFromUtf8(std::string_view utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
+
+// A file opened for reading as a C stream (the gap table, a line re-read
+// for the views); null when it cannot be. Paths are UTF-16 on Windows, where
+// fopen would take the ANSI code page.
+std::FILE* OpenStream(const std::filesystem::path& path);
 
 // CP932 bytes as UTF-8 (iconv; MultiByteToWideChar); a byte that is not
 // CP932 becomes U+FFFD.

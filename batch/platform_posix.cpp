@@ -22,6 +22,8 @@ int Fd(File file) { return static_cast<int>(file); }
 fs::path PathFromUtf8(std::string_view utf8) { return fs::path(std::string(utf8)); }
 std::string Utf8FromPath(const fs::path& path) { return path.string(); }
 
+std::FILE* OpenStream(const fs::path& path) { return std::fopen(path.c_str(), "rb"); }
+
 std::string Utf8FromCp932(std::string_view cp932) {
   std::string out;
   const iconv_t converter = ::iconv_open("UTF-8", "CP932");

@@ -83,6 +83,8 @@ std::ptrdiff_t Read(File file, char* into, std::size_t size) {
   return static_cast<std::ptrdiff_t>(got);
 }
 
+std::FILE* OpenStream(const fs::path& path) { return _wfopen(path.c_str(), L"rb"); }
+
 std::string Utf8FromCp932(std::string_view cp932) {
   if (cp932.empty()) return {};
   const int size = MultiByteToWideChar(932, 0, cp932.data(), static_cast<int>(cp932.size()), nullptr, 0);

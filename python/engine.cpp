@@ -271,12 +271,7 @@ py::dict ReadCsv(const std::string& input, bool withRiskPremium) {
     py::gil_scoped_release unlocked;
     // The check has found a regular file whose every line fits; the batch's
     // line ends (CR LF, CR, LF; no line after a final terminator).
-    std::FILE* stream = nullptr;
-#if defined(_WIN32)
-    stream = _wfopen(path.c_str(), L"rb");
-#else
-    stream = std::fopen(path.c_str(), "rb");
-#endif
+    std::FILE* stream = platform::OpenStream(path);
     {
       if (stream == nullptr) {
         readFailed = true;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <limits>
 
+#include "batch/platform.h"
 #include "batch/result_lines.h"
 #include "map/map_run.h"
 
@@ -12,15 +13,6 @@ namespace {
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
-
-std::FILE* OpenRead(const std::filesystem::path& file) {
-#ifdef _WIN32
-  // The path is UTF-16 there; fopen would take the ANSI code page.
-  return _wfopen(file.c_str(), L"rb");
-#else
-  return std::fopen(file.c_str(), "rb");
-#endif
-}
 
 // Field `index` (from 0) of a line split at every comma; empty when the line
 // has fewer fields.
@@ -47,7 +39,7 @@ MapGatherer::MapGatherer(const std::filesystem::path& input, const MeshColumn& c
   cells_.column = column;
   cells_.input = input;
   cells_.mode = mode;
-  file_ = OpenRead(input);
+  file_ = platform::OpenStream(input);
   if (file_ == nullptr) {
     failed_ = true;
     return;
@@ -118,7 +110,7 @@ std::unique_ptr<MapGatherer> GatherMap(BatchCommand& command) {
 }
 
 std::optional<std::string> ReadFileLine(const std::filesystem::path& file, std::uint64_t number) {
-  std::unique_ptr<std::FILE, FileCloser> handle(OpenRead(file));
+  std::unique_ptr<std::FILE, FileCloser> handle(platform::OpenStream(file));
   if (!handle || number == 0) return std::nullopt;
   LineReader reader(handle.get());
   for (std::uint64_t n = 1; n < number; ++n) {

@@ -36,14 +36,6 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-std::FILE* OpenRead(const std::filesystem::path& file) {
-#ifdef _WIN32
-  return _wfopen(file.c_str(), L"rb");
-#else
-  return std::fopen(file.c_str(), "rb");
-#endif
-}
-
 }  // namespace
 
 const char* MapFileFilter() {
@@ -95,7 +87,7 @@ bool SaveMapFile(const BatchSummary& run, const std::filesystem::path& target, R
   const std::unique_ptr<map::MapWriter> writer = map::CreateGeoJsonWriter();
 #endif
   map::MapBuilder builder(std::move(plan), run.keptColumns, std::nullopt, *writer);
-  std::unique_ptr<std::FILE, FileCloser> result(OpenRead(run.output));
+  std::unique_ptr<std::FILE, FileCloser> result(platform::OpenStream(run.output));
   if (!result || !builder.Start(target, run.input)) {
     reporter.error(msg::kMapUnwritable);
     return false;
