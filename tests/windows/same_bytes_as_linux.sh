@@ -118,9 +118,20 @@ esac
 set +e
 (cd "$folder/linux" && "$linux" "${options[@]}" "${files[@]}") >"$work/linux.out" 2>"$work/linux.err"
 linux_status=$?
-(cd "$folder/windows" && "${emulator[@]}" "$windows" "${options[@]}" "${files[@]}") \
-  >"$work/windows.out" 2>"$work/windows.err"
+run_windows() {
+  (cd "$folder/windows" && "${emulator[@]}" "$windows" "${options[@]}" "${files[@]}") \
+    >"$work/windows.out" 2>"$work/windows.err"
+}
+run_windows
 windows_status=$?
+# The tool never fails without a message; a silent failure that left nothing
+# is Wine not starting it (its own errors are switched off), seen once on a
+# loaded 2-core machine. Start it once more; a fault of the tool stays.
+if [[ $windows_status -ne 0 && ! -s $work/windows.err && -z $(ls -A "$folder/windows") && $linux_status -eq 0 ]]; then
+  echo "Wine ended the program with $windows_status and no message before it wrote anything; starting it again"
+  run_windows
+  windows_status=$?
+fi
 set -e
 
 failed=0

@@ -37,8 +37,18 @@ case $name in
 esac
 
 set +e
-(cd "$folder/windows" && "${emulator[@]}" "$windows" "${options[@]}") >"$work/windows.out" 2>"$work/windows.err"
+run_windows() {
+  (cd "$folder/windows" && "${emulator[@]}" "$windows" "${options[@]}") >"$work/windows.out" 2>"$work/windows.err"
+}
+run_windows
 windows_status=$?
+# The tool never fails without a message: a silent failure that left nothing
+# is Wine not starting it (see same_bytes_as_linux.sh). Once more.
+if [[ $windows_status -ne 0 && ! -s $work/windows.err && -z $(ls -A "$folder/windows") ]]; then
+  echo "Wine ended the program with $windows_status and no message before it wrote anything; starting it again"
+  run_windows
+  windows_status=$?
+fi
 if [[ $name == gpkg-refused ]]; then
   set -e
   [[ $windows_status -eq 2 ]] || { echo "FAILED: exit status $windows_status, not 2"; exit 1; }
