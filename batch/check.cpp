@@ -28,6 +28,7 @@ using batch::MinimumFields;
 using batch::MixedMessage;
 using batch::ScanChunk;
 using batch::WritesUtf8;
+
 bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path& output, Mode mode,
                 Reporter& reporter, BatchProgress* progress, const BatchOptions& options, bool* inputIsUtf8) {
   if (input.empty()) {
