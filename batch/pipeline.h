@@ -79,11 +79,10 @@ class ChunkReader {
   enum class Status { Chunk, End, ReadFailed, LineTooLong };
 
   ChunkReader(InputFile& file, std::size_t chunkBytes, std::size_t maxLine);
-  // Passes over the header, whatever its length, without holding it. End
-  // when the file is empty.
-  Status SkipHeader() { return ReadHeader(nullptr); }
-  // The same, keeping the header's bytes (without its terminator) in
-  // `header` when given; LineTooLong when it is longer than `maxLine`.
+  // Reads the header; End when the file is empty. Without `header` it passes
+  // over it, whatever its length, without holding it; with it, it keeps the
+  // header's bytes (without its terminator) there, and LineTooLong when it is
+  // longer than `maxLine`.
   Status ReadHeader(Buffer* header);
   // Whether the file's first bytes are the UTF-8 byte order mark (known once
   // the header has been read).

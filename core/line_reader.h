@@ -36,8 +36,6 @@ class LineReader {
   // Sees every byte taken from the file, in order, as it is read (a digest
   // of exactly what was read, without reading the file twice).
   void SetObserver(std::function<void(const char*, std::size_t)> observer) { observer_ = std::move(observer); }
-  // The last Next() met a line longer than it may hold.
-  bool tooLong() const { return tooLong_; }
 
  private:
   static constexpr std::size_t kChunk = 1 << 16;

@@ -195,12 +195,6 @@ bool WithRiskPremiumImpl(const HouseholdInput& h, const CommonSettings& s, const
 
 }  // namespace
 
-bool DelayFromGap(float gap, const HouseholdInput& household, const GapTable& table, ModelResult& result,
-                  DelayTrace* trace) {
-  return trace != nullptr ? DelayFromGapImpl<true>(gap, household, table, result, trace)
-                          : DelayFromGapImpl<false>(gap, household, table, result, nullptr);
-}
-
 bool ComputeWithoutRiskPremium(const HouseholdInput& household, const CommonSettings& settings, const GapTable& table,
                                ModelResult& result, WithoutRiskPremiumTrace* trace) {
   return trace != nullptr ? WithoutRiskPremiumImpl<true>(household, settings, table, result, trace)

@@ -62,11 +62,6 @@ struct WithRiskPremiumTrace {
   DelayTrace Delay;
 };
 
-// From a gap to DelayDamage through the table. False, with `result`
-// untouched, when a quantity would not be finite.
-bool DelayFromGap(float gap, const HouseholdInput& household, const GapTable& table, ModelResult& result,
-                  DelayTrace* trace = nullptr);
-
 // Mode 0: writes DelayDamage alone. False, with nothing written, when any
 // quantity would not be finite (no damage at all, zero divisors, overflow).
 bool ComputeWithoutRiskPremium(const HouseholdInput& household, const CommonSettings& settings,

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "batch/files.h"
+#include "batch/line_scan.h"
 #include "batch/messages.h"
 #include "batch/pipeline.h"
 #include "batch/result_lines.h"
@@ -26,28 +27,11 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// Calls `line` for every line of a chunk, as the engine cuts them: at CR LF,
-// a lone CR or a lone LF; only the file's last line may end at the chunk's end.
-template <class Line>
-void ForEachLine(const batch::Chunk& chunk, Line&& line) {
-  const char* const base = chunk.text.data();
-  const std::size_t size = chunk.text.size();
-  std::size_t start = 0;
-  while (start < size) {
-    const std::size_t end = FindTerminator(base, start, size);
-    line(std::string_view(base + start, end - start));
-    if (end == size) return;
-    start = end + 1;
-    if (base[end] == '\r' && start < size && base[start] == '\n') ++start;
-  }
-}
+using batch::ForEachLine;
 
 // A line's own fields from the ninth on (empty when it has no ninth field).
 std::string_view FromNinth(std::string_view line) {
-  std::array<std::string_view, batch::kEchoFields> fields;
-  const std::size_t held = batch::SplitEight(line, fields);
-  const std::string_view last = fields[held - 1];
-  const auto echo = static_cast<std::size_t>(last.data() + last.size() - line.data());
+  const std::size_t echo = batch::EchoSize(line);
   return echo < line.size() ? line.substr(echo + 1) : std::string_view();
 }
 
@@ -158,7 +142,8 @@ bool PlanMap(const std::filesystem::path& input, std::string_view meshColumn, Ma
   batch::Chunk chunk;
   while (sample.size() < kMeshColumnSampleLines && reader.Next(chunk) == batch::ChunkReader::Status::Chunk) {
     ForEachLine(chunk, [&](std::string_view line) {
-      if (sample.size() < kMeshColumnSampleLines) sample.emplace_back(FromNinth(line));
+      sample.emplace_back(FromNinth(line));
+      return sample.size() < kMeshColumnSampleLines;
     });
   }
   std::size_t columns = 0;
@@ -196,7 +181,7 @@ class MapBuilder::InputLines {
   bool Open(const std::filesystem::path& input) {
     if (!file_.Open(input)) return false;
     reader_.emplace(file_, std::size_t{256} << 10, LineReader::kMaxLine);
-    return reader_->SkipHeader() != batch::ChunkReader::Status::ReadFailed;
+    return reader_->ReadHeader(nullptr) != batch::ChunkReader::Status::ReadFailed;
   }
   // The next data line's fields from the ninth on; false past the end.
   bool Next(std::string_view& rest) {
@@ -204,7 +189,10 @@ class MapBuilder::InputLines {
       if (!reader_ || reader_->Next(chunk_) != batch::ChunkReader::Status::Chunk) return false;
       lines_.clear();
       next_ = 0;
-      ForEachLine(chunk_, [&](std::string_view line) { lines_.push_back(FromNinth(line)); });
+      ForEachLine(chunk_, [&](std::string_view line) {
+        lines_.push_back(FromNinth(line));
+        return true;
+      });
     }
     rest = lines_[next_++];
     return true;

@@ -882,7 +882,7 @@ TEST_P(BatchThreads, NothingIsDeliveredAfterAStopAndAFailureKeepsItsCause) {
     batch::InputFile file;
     ASSERT_TRUE(file.Open(in));
     batch::ChunkReader reader(file, 16, LineReader::kMaxLine);
-    ASSERT_EQ(reader.SkipHeader(), batch::ChunkReader::Status::Chunk);
+    ASSERT_EQ(reader.ReadHeader(nullptr), batch::ChunkReader::Status::Chunk);
     std::vector<std::uint64_t> delivered;
     const std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
       if (how == kWork && chunk.sequence == 10) throw std::runtime_error("work 10");
@@ -939,7 +939,7 @@ TEST_P(BatchThreads, BytesInFlightAreBoundedNotChunks) {
   batch::InputFile file;
   ASSERT_TRUE(file.Open(in));
   batch::ChunkReader reader(file, 1024, LineReader::kMaxLine);
-  ASSERT_EQ(reader.SkipHeader(), batch::ChunkReader::Status::Chunk);
+  ASSERT_EQ(reader.ReadHeader(nullptr), batch::ChunkReader::Status::Chunk);
   std::atomic<std::size_t> held{0}, most{0};
   std::atomic<std::size_t> bytes{0};
   const std::function<void(batch::Chunk&)> work = [&](batch::Chunk& chunk) {
