@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::batch {
 

@@ -18,7 +18,7 @@
 #include "batch/explain_row.h"
 #include "batch/files.h"
 #include "batch/gap_table_search.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "batch/scenarios.h"
 #include "batch/summary.h"
 #include "cli/platform.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/platform.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::cli {
 namespace {

@@ -30,7 +30,7 @@
 #include "batch/files.h"
 #include "batch/gap_table_search.h"
 #include "batch/messages.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "batch/row.h"
 #include "batch/summary.h"
 #include "core/gap_table.h"

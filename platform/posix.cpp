@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::platform {
 namespace fs = std::filesystem;

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <string>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::platform {
 namespace fs = std::filesystem;

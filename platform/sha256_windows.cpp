@@ -7,8 +7,8 @@
 #include <array>
 #include <vector>
 
-#include "batch/platform.h"
-#include "batch/sha256.h"
+#include "platform/platform.h"
+#include "platform/sha256.h"
 
 namespace velmora {
 

@@ -7,7 +7,7 @@
 #include <stdexcept>
 
 #include "batch/files.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 
 namespace velmora {
 
