@@ -1,17 +1,21 @@
 #pragma once
 #include <QObject>
+#include <memory>
 
-class QSocketNotifier;
+namespace velmora::platform {
+class EndingRequests;
+}
 
 namespace velmora {
 
 // Lets the program end by SIGTERM (shutdown), SIGHUP (logout, or its
 // terminal gone) or SIGINT (Ctrl+C) the way it ends when its window is
 // closed: the settings are saved, and a running batch stops and keeps any
-// earlier output. The handler only writes the signal's number to a socket;
-// the event loop reads it and closes every window, dialogs first. Signals
-// that were ignored at start stay ignored. One per program, created after the
-// application and destroyed before it.
+// earlier output. The system's request arrives on a thread of its own
+// (platform::EndingRequests) and reaches the event loop as a queued call,
+// which closes every window, dialogs first. Signals that were ignored at
+// start stay ignored. One per program, created after the application and
+// destroyed before it.
 class EndingSignals : public QObject {
   Q_OBJECT
  public:
@@ -22,14 +26,10 @@ class EndingSignals : public QObject {
   int received() const { return received_; }
 
  private:
-  void arrived();
+  void arrived(int number);
 
-  QSocketNotifier* notifier_ = nullptr;
+  std::unique_ptr<platform::EndingRequests> requests_;
   int received_ = 0;
 };
-
-// A file-size limit makes a write fail, which the batch reports, instead of
-// killing the program with SIGXFSZ.
-void IgnoreFileSizeSignal();
 
 }  // namespace velmora
