@@ -4,7 +4,7 @@
 # platform/windows.cpp.
 #   cmake -DSOURCE=<source folder> -P system_calls_only_in_platform.cmake
 set(folders app batch cli core form input map python ui)
-set(conditional "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif)[^\n]*(_WIN32|_WIN64|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW|_POSIX)")
+set(conditional "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif)[^\n]*(_WIN32|_WIN64|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW|_POSIX|Q_OS_)")
 set(header "^[ \t]*#[ \t]*include[ \t]*<(windows|unistd|fcntl|signal|csignal|dlfcn|iconv|io|direct|pthread|bcrypt|shlobj|knownfolders|openssl/[a-z]+|sys/[a-z]+)(\\.h)?>")
 set(found "")
 set(count 0)
