@@ -151,16 +151,19 @@ void IgnoreFileSizeSignal();
 void CatchInterrupts(std::atomic<int>& interrupted);
 
 // The command-line tool's entry on Windows only (wmain; POSIX calls the tool
-// from main() itself): the UTF-16 arguments as UTF-8, a drive without a disk answering with a failure instead of a dialog
-// box, and CatchInterrupts told when the tool has ended.
+// from main() itself): the UTF-16 arguments as UTF-8, a drive without a disk
+// answering with a failure instead of a dialog box, and CatchInterrupts told
+// when the tool has ended.
 int RunTool(int argc, wchar_t** argv, int (*tool)(int argc, char** argv));
 
 // While it lives, the requests to end the program reach `ended` with their
 // number, on a thread of the watcher's own: on POSIX SIGTERM (shut-down),
 // SIGHUP (log-out, or the terminal gone) and SIGINT (Ctrl+C), each unless it
 // was ignored at start (nohup, a background job); on Windows the console's
-// Ctrl+C and Ctrl+Break (2) and its closing, log-off and shut-down (1). The
-// destructor gives the signals back their earlier handling. One at a time.
+// Ctrl+C and Ctrl+Break (2) and its closing, log-off and shut-down (1), for
+// which the system is kept waiting (up to its 5 seconds) until the watcher is
+// destroyed, the program closed down. The destructor gives the signals back
+// their earlier handling. One at a time.
 class EndingRequests {
  public:
   explicit EndingRequests(std::function<void(int number)> ended);
