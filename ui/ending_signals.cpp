@@ -7,17 +7,18 @@
 namespace velmora {
 
 EndingSignals::EndingSignals(QObject* parent)
-    : QObject(parent),
-      requests_(std::make_unique<platform::EndingRequests>([this](int number) {
-        QMetaObject::invokeMethod(this, [this, number] { arrived(number); }, Qt::QueuedConnection);
+    : QObject(parent), requests_(std::make_unique<platform::EndingRequests>([this](int number) {
+        int none = 0;
+        pending_.compare_exchange_strong(none, number);
+        QMetaObject::invokeMethod(this, "arrived", Qt::QueuedConnection);
       })) {}
 
 // The requests stop (their thread joined) before the object goes; a call
 // still queued for it goes with it.
 EndingSignals::~EndingSignals() = default;
 
-void EndingSignals::arrived(int number) {
-  if (received_ == 0) received_ = number;
+void EndingSignals::arrived() {
+  if (received_ == 0) received_ = pending_.load();
   // As if the user closed each window: an open dialog or message box first
   // (it answers as cancelled), then the main window, which saves the
   // settings and stops a running batch. The program then ends with them.

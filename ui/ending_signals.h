@@ -1,5 +1,6 @@
 #pragma once
 #include <QObject>
+#include <atomic>
 #include <memory>
 
 namespace velmora::platform {
@@ -13,7 +14,8 @@ namespace velmora {
 // closed: the settings are saved, and a running batch stops and keeps any
 // earlier output. The system's request arrives on a thread of its own
 // (platform::EndingRequests) and reaches the event loop as a queued call,
-// which closes every window, dialogs first. Signals that were ignored at
+// which closes every window, dialogs first. Only the number crosses the
+// threads, in an atomic; the call itself carries nothing. Signals that were ignored at
 // start stay ignored. One per program, created after the application and
 // destroyed before it.
 class EndingSignals : public QObject {
@@ -26,10 +28,11 @@ class EndingSignals : public QObject {
   int received() const { return received_; }
 
  private:
-  void arrived(int number);
+  Q_INVOKABLE void arrived();
 
-  std::unique_ptr<platform::EndingRequests> requests_;
+  std::atomic<int> pending_{0};
   int received_ = 0;
+  std::unique_ptr<platform::EndingRequests> requests_;
 };
 
 }  // namespace velmora
