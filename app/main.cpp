@@ -1,11 +1,10 @@
 // The Velmora window program: one window, and the program ends with it.
-#include <signal.h>
-
 #include <QApplication>
 #include <cstdio>
 #include <cstring>
 
 #include "core/version.h"
+#include "platform/platform.h"
 #include "ui/ending_signals.h"
 #include "ui/frm_main.h"
 #include "ui/japanese_font.h"
@@ -20,7 +19,7 @@ int main(int argc, char* argv[]) {
     }
   }
   // Before anything writes a file.
-  velmora::IgnoreFileSizeSignal();
+  velmora::platform::IgnoreFileSizeSignal();
   int status = 0;
   int endedBy = 0;
   {
@@ -41,9 +40,6 @@ int main(int argc, char* argv[]) {
   }
   // Ended by a signal: the window has closed as on any close; now end as the
   // signal asked, so that whoever sent it sees the program ended by it.
-  if (endedBy != 0) {
-    ::signal(endedBy, SIG_DFL);
-    ::raise(endedBy);
-  }
+  if (endedBy != 0) velmora::platform::EndAsAsked(endedBy);
   return status;
 }

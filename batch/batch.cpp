@@ -10,7 +10,7 @@
 
 #include "batch/batch_internal.h"
 #include "batch/messages.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "core/line_reader.h"
 #include "core/version.h"
 

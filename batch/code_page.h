@@ -2,8 +2,7 @@
 // Texts between the code pages the users' files come in (CP932 from Excel,
 // UTF-8) and the UTF-8 the program works in. Only for what is read as text:
 // titles, names and file names of a scenario manifest. Batch fields are
-// never converted. One source file per platform: iconv here, the system's
-// code page conversion on Windows.
+// never converted. The conversion is the system's (platform/platform.h).
 #include <cstdint>
 #include <string>
 #include <string_view>

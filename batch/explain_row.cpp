@@ -6,7 +6,7 @@
 
 #include "batch/json_parts.h"
 #include "batch/messages.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "batch/row.h"
 #include "batch/summary.h"
 #include "core/number_text.h"

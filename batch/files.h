@@ -1,6 +1,6 @@
 #pragma once
 // The two files of a batch run, at the level of bytes. The system calls under
-// them are batch/platform.h's, one source file per operating system.
+// them are platform/platform.h's, one source file per operating system.
 #include <cstdint>
 #include <cstddef>
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::batch {
 

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "core/gap_table.h"
 #include "core/messages.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "batch/files.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "core/line_reader.h"
 
 namespace velmora {

@@ -19,7 +19,7 @@
 #include "batch/messages.h"
 #include "batch/pipeline.h"
 #include "batch/row.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "core/line_reader.h"
 #include "core/models.h"
 #include "core/number_text.h"

@@ -7,7 +7,7 @@
 #include "batch/files.h"
 #include "batch/json_parts.h"
 #include "batch/messages.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora {
 

@@ -18,10 +18,10 @@
 #include "batch/explain_row.h"
 #include "batch/files.h"
 #include "batch/gap_table_search.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "batch/scenarios.h"
 #include "batch/summary.h"
-#include "cli/platform.h"
+#include "cli/tool.h"
 #include "core/number_text.h"
 #include "core/version.h"
 #include "map/map_messages.h"
@@ -60,9 +60,9 @@ constexpr const char* kUsage =
     "  --interest-rate X       利子率 / interest rate                     (既定 default 0.040)\n"
     "  --markup-rate X         マークアップ率 / markup rate               (既定 default 3.140)\n"
     "  --gap-table FILE        ギャップ分布表 / gap-distribution table\n"
-    "                          (既定: 実行ファイルと同じフォルダ、" VELMORA_USER_TABLE_FOLDER "、\n"
+    "                          (既定: 実行ファイルと同じフォルダ、{user-folder}、\n"
     "                           ../share/velmora/ の順に EGapDis.txt を探します\n"
-    "                           default: EGapDis.txt beside this program, in " VELMORA_USER_TABLE_FOLDER ",\n"
+    "                           default: EGapDis.txt beside this program, in {user-folder},\n"
     "                           then in ../share/velmora/ from this program's folder)\n"
     "  --threads N             計算に使うスレッド数（既定: CPUのコア数）。結果は同じです\n"
     "                          threads to compute on (default: one per core);\n"
@@ -127,10 +127,20 @@ constexpr const char* kUsage =
     "失敗・中断のときは以前の出力ファイルがそのまま残ります。\n"
     "On failure or interruption any earlier output file is left as it was.\n";
 
+// The help, naming the user's folder as this system spells it.
+std::string Usage() {
+  constexpr std::string_view kUserFolder = "{user-folder}";
+  std::string text = kUsage;
+  for (std::size_t at = 0; (at = text.find(kUserFolder, at)) != std::string::npos;) {
+    text.replace(at, kUserFolder.size(), platform::kUserSettingsFolderText);
+  }
+  return text;
+}
+
 // After an interrupt, on standard error even with --quiet.
 constexpr const char* kInterrupted = "中断しました。以前の出力ファイルはそのまま残っています";
 
-// The number of the signal that interrupted the run (cli/platform.h). Any
+// The number of the signal that interrupted the run (platform/platform.h). Any
 // thread may take the signal; the engine asks on the main thread.
 std::atomic<int> interrupted{0};
 
@@ -152,7 +162,7 @@ class InterruptProgress : public BatchProgress {
 
   void Clear() {
     if (!shown_) return;
-    cli::WriteError("\r" + std::string(width_, ' ') + "\r");
+    platform::WriteError("\r" + std::string(width_, ' ') + "\r");
     shown_ = false;
     width_ = 0;
   }
@@ -184,7 +194,7 @@ class InterruptProgress : public BatchProgress {
     // Spaces, not a terminal's escape sequence, blank what the last line left.
     const std::size_t width = Columns(text);
     const std::size_t blank = width_ > width ? width_ - width : 0;
-    cli::WriteError("\r" + text + std::string(blank, ' '));
+    platform::WriteError("\r" + text + std::string(blank, ' '));
     width_ = std::max(width_, width);
     shown_ = true;
     lastDrawn_ = now;
@@ -232,8 +242,8 @@ class StderrReporter : public Reporter {
  private:
   void Print(std::string_view message) {
     if (progress_ != nullptr) progress_->Clear();
-    cli::WriteError(message);
-    cli::WriteError("\n");
+    platform::WriteError(message);
+    platform::WriteError("\n");
   }
   const bool quiet_;
   InterruptProgress* const progress_;
@@ -253,8 +263,8 @@ bool ParseThreads(const std::string& text, unsigned& threads) {
 }
 
 int UsageError(const std::string& what) {
-  cli::WriteError("velmora-batch: " + what + "\n");
-  cli::WriteError("velmora-batch --help で使い方を表示します / see velmora-batch --help\n");
+  platform::WriteError("velmora-batch: " + what + "\n");
+  platform::WriteError("velmora-batch --help で使い方を表示します / see velmora-batch --help\n");
   return 2;
 }
 
@@ -318,9 +328,9 @@ int Explain(const std::string& row, const BatchCommand& command, bool json, Repo
       ExplainRow(row, command.mode, command.settingTexts, settings, table, tableFile);
   // JSON is UTF-8 wherever it goes; the text follows the console's rules.
   if (json) {
-    cli::WriteOutUtf8(ExplanationJson(explanation));
+    platform::WriteOutUtf8(ExplanationJson(explanation));
   } else {
-    cli::WriteOut(ExplanationText(explanation));
+    platform::WriteOut(ExplanationText(explanation));
   }
   if (explanation.computed()) return 0;
   reporter.error(ExplanationFailure(explanation));
@@ -379,11 +389,11 @@ int velmora::cli::ToolMain(int argc, char** argv) {
       continue;
     }
     if (arg == "-h" || arg == "--help") {
-      cli::WriteOut(kUsage);
+      platform::WriteOut(Usage());
       return 0;
     }
     if (arg == "--version") {
-      cli::WriteOut(std::string("velmora-batch ") + kVersion + "\n");
+      platform::WriteOut(std::string("velmora-batch ") + kVersion + "\n");
       return 0;
     }
     if (arg == "--without-risk-premium") {
@@ -499,7 +509,7 @@ int velmora::cli::ToolMain(int argc, char** argv) {
   for (int k = 0; k < 4; ++k) command.settingTexts[static_cast<std::size_t>(k)] = texts[k];
 
   // Set before anything is created, so that no signal can leave a temporary file.
-  cli::CatchInterrupts(interrupted);
+  platform::CatchInterrupts(interrupted);
 
   InterruptProgress progress(!quiet && !explain && platform::StandardErrorIsTerminal());
   StderrReporter reporter(quiet, &progress);

@@ -1,9 +1,8 @@
 #include "gap_table.h"
 
 #include <cmath>
-#include <cstdio>
+#include <fstream>
 #include <limits>
-#include <memory>
 #include <string_view>
 
 #include "line_reader.h"
@@ -12,10 +11,6 @@
 
 namespace velmora {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // One entry line; false when the line cannot be used.
 bool ReadEntry(std::string_view line, int& key, float& value) {
@@ -40,15 +35,12 @@ bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& 
 
 bool LoadGapTable(const std::filesystem::path& file, GapTable& table, Reporter& reporter,
                   const std::function<void(const char*, std::size_t)>& onBytes) {
-#if defined(_WIN32)
-  // The path is UTF-16 there; fopen would take the ANSI code page.
-  std::unique_ptr<std::FILE, FileCloser> handle(_wfopen(file.c_str(), L"rb"));
-#else
-  std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(file.c_str(), "rb"));
-#endif
-  bool failed = !handle;
-  if (handle) {
-    LineReader reader(handle.get());
+  // Opened by the path itself, which is UTF-16 on Windows (fopen would take
+  // the ANSI code page).
+  std::ifstream stream(file, std::ios::binary);
+  bool failed = !stream.is_open();
+  if (!failed) {
+    LineReader reader(stream);
     if (onBytes) reader.SetObserver(onBytes);
     std::string_view line;
     if (!reader.Next(line)) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <istream>
 #include <new>
 
 namespace velmora {
@@ -40,11 +41,19 @@ bool LineReader::Fill() {
       return false;
     }
   }
-  const std::size_t got = std::fread(buffer_.data() + end_, 1, buffer_.size() - end_, file_);
-  if (got > 0 && observer_) observer_(buffer_.data() + end_, got);
+  char* const into = buffer_.data() + end_;
+  const std::size_t room = buffer_.size() - end_;
+  std::size_t got = 0;
+  if (stream_ != nullptr) {
+    stream_->read(into, static_cast<std::streamsize>(room));
+    got = static_cast<std::size_t>(stream_->gcount());
+  } else {
+    got = std::fread(into, 1, room, file_);
+  }
+  if (got > 0 && observer_) observer_(into, got);
   end_ += got;
   if (got == 0) {
-    if (std::ferror(file_)) {
+    if (stream_ != nullptr ? stream_->bad() : std::ferror(file_) != 0) {
       error_ = true;
     } else {
       eof_ = true;

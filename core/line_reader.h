@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <functional>
+#include <iosfwd>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -24,6 +25,11 @@ class LineReader {
 
   explicit LineReader(std::FILE* file, std::size_t maxLine = kMaxLine)
       : file_(file), maxLine_(maxLine), buffer_(kChunk) {}
+  // The same over a standard stream (a std::ifstream opened by path, which
+  // takes the path as the system spells it); a read error is a failure, the
+  // stream's bad().
+  explicit LineReader(std::istream& stream, std::size_t maxLine = kMaxLine)
+      : file_(nullptr), stream_(&stream), maxLine_(maxLine), buffer_(kChunk) {}
 
   // The next line without its terminator, valid until the next call. False at
   // the end of the file, on a read error and for a line longer than `maxLine`
@@ -43,6 +49,7 @@ class LineReader {
   void SkipLineFeed();
 
   std::FILE* file_;
+  std::istream* stream_ = nullptr;
   std::function<void(const char*, std::size_t)> observer_;
   std::size_t maxLine_;
   std::vector<char> buffer_;

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "batch/platform.h"
-#include "batch/sha256.h"
+#include "platform/platform.h"
+#include "platform/sha256.h"
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "input/checks.h"

@@ -1,7 +1,7 @@
 #include "form/form.h"
 
 #include "batch/gap_table_search.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "form/layout.h"
 
 namespace velmora::form {

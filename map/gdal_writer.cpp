@@ -12,7 +12,7 @@
 #include <mutex>
 #include <string>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::map {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::map {
 

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "batch/files.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::map {
 

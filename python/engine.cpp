@@ -21,16 +21,12 @@
 #include <utility>
 #include <vector>
 
-#if !defined(_WIN32)
-#include <dlfcn.h>
-#endif
-
 #include "batch/batch.h"
 #include "batch/explain_row.h"
 #include "batch/files.h"
 #include "batch/gap_table_search.h"
 #include "batch/messages.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "batch/row.h"
 #include "batch/summary.h"
 #include "core/gap_table.h"
@@ -75,13 +71,9 @@ std::filesystem::path PathOf(const std::string& utf8) { return platform::PathFro
 // looked for as velmora-batch looks for it (beside the program, the user's
 // own, the installed example), so that both find the same file.
 std::filesystem::path ProgramFolder() {
-#if defined(_WIN32)
-  return {};
-#else
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ProgramFolder), &info) == 0 || info.dli_fname == nullptr) return {};
-  return (std::filesystem::path(info.dli_fname).parent_path() / VELMORA_MODULE_TO_BINDIR).lexically_normal();
-#endif
+  const std::filesystem::path module = platform::ModuleFile();
+  if (module.empty()) return {};
+  return (module.parent_path() / VELMORA_MODULE_TO_BINDIR).lexically_normal();
 }
 
 std::filesystem::path Absolute(const std::filesystem::path& path) {

@@ -1,17 +1,23 @@
 #pragma once
 #include <QObject>
+#include <atomic>
+#include <memory>
 
-class QSocketNotifier;
+namespace velmora::platform {
+class EndingRequests;
+}
 
 namespace velmora {
 
 // Lets the program end by SIGTERM (shutdown), SIGHUP (logout, or its
 // terminal gone) or SIGINT (Ctrl+C) the way it ends when its window is
 // closed: the settings are saved, and a running batch stops and keeps any
-// earlier output. The handler only writes the signal's number to a socket;
-// the event loop reads it and closes every window, dialogs first. Signals
-// that were ignored at start stay ignored. One per program, created after the
-// application and destroyed before it.
+// earlier output. The system's request arrives on a thread of its own
+// (platform::EndingRequests) and reaches the event loop as a queued call,
+// which closes every window, dialogs first. Only the number crosses the
+// threads, in an atomic; the call itself carries nothing. Signals that were ignored at
+// start stay ignored. One per program, created after the application and
+// destroyed before it.
 class EndingSignals : public QObject {
   Q_OBJECT
  public:
@@ -22,14 +28,11 @@ class EndingSignals : public QObject {
   int received() const { return received_; }
 
  private:
-  void arrived();
+  Q_INVOKABLE void arrived();
 
-  QSocketNotifier* notifier_ = nullptr;
+  std::atomic<int> pending_{0};
   int received_ = 0;
+  std::unique_ptr<platform::EndingRequests> requests_;
 };
-
-// A file-size limit makes a write fail, which the batch reports, instead of
-// killing the program with SIGXFSZ.
-void IgnoreFileSizeSignal();
 
 }  // namespace velmora

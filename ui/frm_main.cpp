@@ -30,7 +30,7 @@
 #include "batch/batch.h"
 #include "batch/gap_table_search.h"
 #include "batch/messages.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "core/messages.h"
 #include "core/models.h"
 #include "core/number_text.h"

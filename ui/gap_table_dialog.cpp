@@ -3,7 +3,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QDir>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegend>
@@ -18,6 +17,7 @@
 #include <limits>
 
 #include "core/number_text.h"
+#include "platform/platform.h"
 #include "ui/chart_parts.h"
 #include "ui/japanese_font.h"
 
@@ -49,11 +49,7 @@ QString ValueText(float value) { return QString::fromStdString(FormatBatchNumber
 }  // namespace
 
 QString NativePathText(const std::filesystem::path& path) {
-#if defined(_WIN32)
-  return QDir::toNativeSeparators(QString::fromStdWString(path.native()));
-#else
-  return QDir::toNativeSeparators(QFile::decodeName(QByteArray::fromStdString(path.native())));
-#endif
+  return QDir::toNativeSeparators(QString::fromStdString(platform::Utf8FromPath(path)));
 }
 
 GapTableDialog::GapTableDialog(QWidget* parent) : QDialog(parent) {

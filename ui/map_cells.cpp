@@ -3,7 +3,7 @@
 #include <charconv>
 #include <limits>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "batch/result_lines.h"
 #include "map/map_run.h"
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "batch/platform.h"
-#include "batch/sha256.h"
+#include "platform/platform.h"
+#include "platform/sha256.h"
 #include "core/line_reader.h"
 #include "map/map_messages.h"
 #include "map/map_run.h"

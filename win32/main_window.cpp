@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
 #include "core/number_text.h"
 #include "form/layout.h"
 #include "win32/text.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "test_support.h"
 
 namespace velmora {

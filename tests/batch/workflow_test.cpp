@@ -18,7 +18,7 @@
 #include "batch/explain_row.h"
 #include "batch/messages.h"
 #include "batch/result_lines.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "batch/summary.h"
 #include "core/line_reader.h"
 #include "test_support.h"

@@ -7,7 +7,9 @@
 #endif
 
 #include <cstdio>
+#include <istream>
 #include <memory>
+#include <streambuf>
 
 #include "core/line_reader.h"
 #include "test_support.h"
@@ -143,6 +145,19 @@ TEST(LineReader, ReadErrorIsReported) {
 #endif
   ASSERT_TRUE(f);
   LineReader reader(f.get());
+  std::string_view line;
+  EXPECT_FALSE(reader.Next(line));
+  EXPECT_TRUE(reader.failed());
+}
+
+TEST(LineReader, ReadErrorOfAStreamIsReportedNotTakenForTheEnd) {
+  // A file stream's buffer throws on a read error; the stream turns that
+  // into bad(), which must not pass for the end of the file.
+  struct Failing : std::streambuf {
+    int_type underflow() override { throw std::ios_base::failure("read error"); }
+  } failing;
+  std::istream stream(&failing);
+  LineReader reader(stream);
   std::string_view line;
   EXPECT_FALSE(reader.Next(line));
   EXPECT_TRUE(reader.failed());

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "batch/messages.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "core/messages.h"
 #include "form/form.h"
 #include "form/layout.h"

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "run_program.h"
-#include "batch/platform.h"
+#include "platform/platform.h"
 
 namespace velmora::test {
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "batch/result_lines.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "batch/summary.h"
 #include "hostile/run_program.h"
 #include "map/gdal_writer.h"

@@ -20,7 +20,7 @@
 #include <numeric>
 
 #include "batch/batch.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "core/number_text.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/gap_table_dialog.h"

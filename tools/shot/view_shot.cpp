@@ -19,7 +19,7 @@
 
 #include "batch/batch.h"
 #include "batch/explain_row.h"
-#include "batch/sha256.h"
+#include "platform/sha256.h"
 #include "ui/batch_summary_dialog.h"
 #include "ui/gap_table_dialog.h"
 #include "ui/file_dialogs.h"

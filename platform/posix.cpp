@@ -1,15 +1,24 @@
-// The batch's system calls on Linux and other POSIX systems.
+// The system calls on Linux and other POSIX systems.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <system_error>
+#include <thread>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
+#include "platform/sha256.h"
 
 namespace velmora::platform {
 namespace fs = std::filesystem;
@@ -49,6 +58,33 @@ std::string Utf8FromCp932(std::string_view cp932) {
   ::iconv_close(converter);
   return out;
 }
+
+namespace {
+
+// The whole text through iconv; false on any byte it cannot convert.
+bool Convert(const char* to, const char* from, std::string_view in, std::string& out) {
+  out.clear();
+  if (in.empty()) return true;
+  const iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string result(in.size() * 4 + 16, '\0');
+  char* src = const_cast<char*>(in.data());
+  std::size_t srcLeft = in.size();
+  char* dst = result.data();
+  std::size_t dstLeft = result.size();
+  const std::size_t done = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  const bool ok = done != static_cast<std::size_t>(-1) && srcLeft == 0 && done == 0;
+  iconv_close(cd);
+  if (!ok) return false;
+  result.resize(result.size() - dstLeft);
+  out = std::move(result);
+  return true;
+}
+
+}  // namespace
+
+bool Cp932ToUtf8(std::string_view cp932, std::string& utf8) { return Convert("UTF-8", "CP932", cp932, utf8); }
+bool Utf8ToCp932(std::string_view utf8, std::string& cp932) { return Convert("CP932", "UTF-8", utf8, cp932); }
 
 File OpenInput(const fs::path& path, std::uint64_t& size) {
   // Opening without blocking keeps a named pipe without a writer from hanging
@@ -208,6 +244,171 @@ fs::path UserSettingsFolder() {
   return {};
 }
 
+fs::path ModuleFile() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&ModuleFile), &info) == 0 || info.dli_fname == nullptr) return {};
+  return fs::path(info.dli_fname);
+}
+
 bool StandardErrorIsTerminal() { return ::isatty(2) == 1; }
 
+const char* const kUserSettingsFolderText = "~/.config/Velmora/";
+
+// --- The console ----------------------------------------------------------
+
+void WriteOut(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stdout); }
+void WriteError(std::string_view utf8) { std::fwrite(utf8.data(), 1, utf8.size(), stderr); }
+void WriteOutUtf8(std::string_view utf8) { WriteOut(utf8); }
+
+// --- The end of the program -----------------------------------------------
+
+namespace {
+
+std::atomic<int>* interruptTarget = nullptr;
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
+void OnInterrupt(int signal) { interruptTarget->store(signal, std::memory_order_relaxed); }
+
+constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
+// [0] read by the watcher, [1] written by the handler.
+int g_endingSocket[2] = {-1, -1};
+
+extern "C" void OnEndingSignal(int signal) {
+  const int savedErrno = errno;
+  const unsigned char number = static_cast<unsigned char>(signal);
+  // Non-blocking: when the socket is full, a signal is already waiting.
+  [[maybe_unused]] const ssize_t written = ::send(g_endingSocket[1], &number, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+  errno = savedErrno;
+}
+
+}  // namespace
+
+void IgnoreFileSizeSignal() { ::signal(SIGXFSZ, SIG_IGN); }
+
+void CatchInterrupts(std::atomic<int>& interrupted) {
+  // A file size limit must show as a write failure, not end the program.
+  IgnoreFileSizeSignal();
+  interruptTarget = &interrupted;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    // Started with the signal ignored (nohup, a background job): keep it so.
+    struct sigaction current {};
+    if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+struct EndingRequests::State {
+  std::function<void(int)> ended;
+  struct sigaction previous[std::size(kEndingSignals)];
+  bool installed[std::size(kEndingSignals)] = {};
+  std::thread watcher;
+};
+
+// The handler only writes the signal's number to a socket; the watcher reads
+// it and calls on, outside the handler.
+EndingRequests::EndingRequests(std::function<void(int)> ended) : state_(std::make_unique<State>()) {
+  state_->ended = std::move(ended);
+  // Without the socket the signals keep their default action.
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_endingSocket) != 0) return;
+  ::fcntl(g_endingSocket[1], F_SETFL, ::fcntl(g_endingSocket[1], F_GETFL) | O_NONBLOCK);
+  state_->watcher = std::thread([state = state_.get()] {
+    for (;;) {
+      unsigned char number = 0;
+      const ssize_t got = ::read(g_endingSocket[0], &number, 1);
+      if (got < 0 && errno == EINTR) continue;
+      if (got != 1) return;  // the destructor shut the socket
+      state->ended(number);
+    }
+  });
+  struct sigaction action {};
+  action.sa_handler = OnEndingSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    struct sigaction current {};
+    ::sigaction(kEndingSignals[i], nullptr, &current);
+    // Started with the signal ignored (nohup, a background job): keep it so.
+    if (current.sa_handler == SIG_IGN) continue;
+    state_->installed[i] = ::sigaction(kEndingSignals[i], &action, &state_->previous[i]) == 0;
+  }
+}
+
+EndingRequests::~EndingRequests() {
+  for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+    if (state_->installed[i]) ::sigaction(kEndingSignals[i], &state_->previous[i], nullptr);
+  }
+  if (state_->watcher.joinable()) {
+    ::shutdown(g_endingSocket[1], SHUT_WR);
+    state_->watcher.join();
+  }
+  for (int& fd : g_endingSocket) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
+
+void EndAsAsked(int number) {
+  ::signal(number, SIG_DFL);
+  ::raise(number);
+}
+
 }  // namespace velmora::platform
+
+// --- SHA-256: OpenSSL's libcrypto (EVP interface) -------------------------
+
+namespace velmora {
+
+struct Sha256::State {
+  EVP_MD_CTX* context = nullptr;
+  ~State() { EVP_MD_CTX_free(context); }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  state_->context = EVP_MD_CTX_new();
+  if (state_->context == nullptr) throw std::bad_alloc();
+  if (EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Update(const void* data, std::size_t size) {
+  if (size > 0 && EVP_DigestUpdate(state_->context, data, size) != 1) throw std::runtime_error("SHA-256 failed");
+}
+
+std::string Sha256::HexDigest() {
+  std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(state_->context, digest.data(), &length) != 1) throw std::runtime_error("SHA-256 failed");
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 0x0F];
+  }
+  return hex;
+}
+
+std::optional<std::string> Sha256OfFile(const std::filesystem::path& file) {
+  std::uint64_t size = 0;
+  const int in = static_cast<int>(platform::OpenInput(file, size));
+  if (in < 0) return std::nullopt;
+  // Closed on every way out, a failing digest's exception included.
+  const std::unique_ptr<const int, void (*)(const int*)> closer(&in, [](const int* fd) { ::close(*fd); });
+  Sha256 digest;
+  std::array<char, 1 << 16> buffer;
+  for (;;) {
+    const std::ptrdiff_t got = platform::Read(in, buffer.data(), buffer.size());
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    digest.Update(buffer.data(), static_cast<std::size_t>(got));
+  }
+  return digest.HexDigest();
+}
+
+}  // namespace velmora

@@ -1,14 +1,18 @@
-// The batch's system calls on Windows. Paths reach the system in UTF-16, so
+// The system calls on Windows. Paths reach the system in UTF-16, so
 // Japanese folder and file names work whatever the ANSI code page is.
 #include <windows.h>
 // After windows.h:
+#include <bcrypt.h>
 #include <knownfolders.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
+#include <vector>
 
-#include "batch/platform.h"
+#include "platform/platform.h"
+#include "platform/sha256.h"
 
 namespace velmora::platform {
 namespace fs = std::filesystem;
@@ -91,6 +95,49 @@ std::string Utf8FromCp932(std::string_view cp932) {
   std::wstring wide(static_cast<std::size_t>(std::max(size, 0)), L'\0');
   MultiByteToWideChar(932, 0, cp932.data(), static_cast<int>(cp932.size()), wide.data(), size);
   return Utf8FromPath(fs::path(wide));
+}
+
+namespace {
+
+constexpr UINT kCp932 = 932;
+
+bool ToWide(UINT codePage, std::string_view in, std::wstring& wide) {
+  wide.clear();
+  if (in.empty()) return true;
+  const int size = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()),
+                                       nullptr, 0);
+  if (size <= 0) return false;
+  wide.resize(static_cast<std::size_t>(size));
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), static_cast<int>(in.size()), wide.data(),
+                             size) == size;
+}
+
+bool FromWide(UINT codePage, const std::wstring& wide, std::string& out) {
+  out.clear();
+  if (wide.empty()) return true;
+  BOOL lossy = FALSE;
+  // CP_UTF8 takes no default-character flag.
+  BOOL* const lossyFlag = codePage == CP_UTF8 ? nullptr : &lossy;
+  const DWORD flags = codePage == CP_UTF8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  const int size = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                       nullptr, lossyFlag);
+  if (size <= 0 || lossy) return false;
+  out.resize(static_cast<std::size_t>(size));
+  return WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), out.data(), size, nullptr,
+                             lossyFlag) == size &&
+         !lossy;
+}
+
+}  // namespace
+
+bool Cp932ToUtf8(std::string_view cp932, std::string& utf8) {
+  std::wstring wide;
+  return ToWide(kCp932, cp932, wide) && FromWide(CP_UTF8, wide, utf8);
+}
+
+bool Utf8ToCp932(std::string_view utf8, std::string& cp932) {
+  std::wstring wide;
+  return ToWide(CP_UTF8, utf8, wide) && FromWide(kCp932, wide, cp932);
 }
 
 bool SameFile(const fs::path& a, const fs::path& b) {
@@ -231,17 +278,32 @@ void Remove(const fs::path& path) { DeleteFileW(SystemPath(path).c_str()); }
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
-fs::path ProgramFolder() {
+namespace {
+
+fs::path FileOfModule(HMODULE module) {
   std::wstring name(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD size = GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
+    const DWORD size = GetModuleFileNameW(module, name.data(), static_cast<DWORD>(name.size()));
     if (size == 0) return {};
     if (size < name.size()) {
       name.resize(size);
-      return fs::path(name).parent_path();
+      return fs::path(name);
     }
     name.resize(name.size() * 2);  // cut short: try again with more room
   }
+}
+
+}  // namespace
+
+fs::path ProgramFolder() { return FileOfModule(nullptr).parent_path(); }
+
+fs::path ModuleFile() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&ModuleFile), &module)) {
+    return {};
+  }
+  return FileOfModule(module);
 }
 
 // Where QSettings keeps an IniFormat store of the user ("%APPDATA%\Velmora").
@@ -260,4 +322,218 @@ bool StandardErrorIsTerminal() {
   return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+const char* const kUserSettingsFolderText = "%APPDATA%\\Velmora\\";
+
+// --- The console ----------------------------------------------------------
+
+namespace {
+
+constexpr UINT kRedirectedCodePage = 932;  // what Japanese Windows tools read
+
+// The system takes UTF-16; the conversion is the paths' own.
+std::wstring Wide(std::string_view utf8) { return PathFromUtf8(utf8).native(); }
+
+std::string Narrow(UINT codePage, std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size =
+      WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(std::max(size, 0)), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+void WriteTo(DWORD which, std::string_view utf8, bool keepUtf8 = false) {
+  const HANDLE handle = GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || utf8.empty()) return;
+  DWORD mode = 0;
+  const bool console = GetConsoleMode(handle, &mode) != 0;
+  if (keepUtf8 && !console) {
+    DWORD done = 0;
+    WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &done, nullptr);
+    return;
+  }
+  const std::wstring wide = Wide(utf8);
+  if (console) {
+    // In pieces the console takes, never between the halves of a surrogate pair.
+    std::wstring_view rest = wide;
+    while (!rest.empty()) {
+      std::size_t part = std::min<std::size_t>(rest.size(), 8192);
+      if (part < rest.size() && IS_HIGH_SURROGATE(rest[part - 1])) --part;
+      DWORD done = 0;
+      if (!WriteConsoleW(handle, rest.data(), static_cast<DWORD>(part), &done, nullptr)) return;
+      rest.remove_prefix(part);
+    }
+    return;
+  }
+  std::wstring lines;
+  wchar_t previous = 0;
+  for (const wchar_t c : wide) {
+    if (c == L'\n' && previous != L'\r') lines += L'\r';
+    lines += c;
+    previous = c;
+  }
+  const std::string bytes = Narrow(kRedirectedCodePage, lines);
+  DWORD done = 0;
+  WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+}
+
+std::atomic<int>* interruptTarget = nullptr;
+std::atomic<bool> toolEnded{false};
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      interruptTarget->store(2, std::memory_order_relaxed);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      interruptTarget->store(1, std::memory_order_relaxed);
+      // The system ends the program when this returns: let the tool first
+      // stop and remove its temporary file, as long as the system waits
+      // (5 seconds for a closed console).
+      for (int i = 0; i < 450 && !toolEnded.load(); ++i) Sleep(10);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void WriteOut(std::string_view utf8) { WriteTo(STD_OUTPUT_HANDLE, utf8); }
+void WriteError(std::string_view utf8) { WriteTo(STD_ERROR_HANDLE, utf8); }
+void WriteOutUtf8(std::string_view utf8) { WriteTo(STD_OUTPUT_HANDLE, utf8, true); }
+
+// --- The end of the program -----------------------------------------------
+
+void IgnoreFileSizeSignal() {}
+
+void CatchInterrupts(std::atomic<int>& interrupted) {
+  interruptTarget = &interrupted;
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+// The arguments as UTF-16 (-municode), so that any file name arrives whole.
+int RunTool(int argc, wchar_t** argv, int (*tool)(int, char**)) {
+  // A drive without a disk answers with a failure, not with a dialog box.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(Narrow(CP_UTF8, argv[i]));
+  std::vector<char*> pointers;
+  for (auto& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  const int status = tool(argc, pointers.data());
+  toolEnded.store(true);
+  return status;
+}
+
+namespace {
+
+std::function<void(int)>* g_ended = nullptr;
+std::atomic<bool> g_closedDown{false};
+
+// Called by the system on a thread of its own.
+BOOL WINAPI OnEndingEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      (*g_ended)(2);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      (*g_ended)(1);
+      // The system ends the program when this returns: let it first close
+      // down, as long as the system waits (5 seconds for a closed console).
+      for (int i = 0; i < 450 && !g_closedDown.load(); ++i) Sleep(10);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+struct EndingRequests::State {
+  std::function<void(int)> ended;
+};
+
+EndingRequests::EndingRequests(std::function<void(int)> ended) : state_(std::make_unique<State>()) {
+  state_->ended = std::move(ended);
+  g_ended = &state_->ended;
+  g_closedDown.store(false);
+  SetConsoleCtrlHandler(OnEndingEvent, TRUE);
+}
+
+EndingRequests::~EndingRequests() {
+  SetConsoleCtrlHandler(OnEndingEvent, FALSE);
+  g_closedDown.store(true);
+}
+
+void EndAsAsked(int number) { ExitProcess(static_cast<UINT>(128 + number)); }
+
 }  // namespace velmora::platform
+
+// --- SHA-256: Windows' own cryptography (CNG, bcrypt.dll) -----------------
+
+namespace velmora {
+
+struct Sha256::State {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  bool failed = false;
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  // The hash object's memory is CNG's own (null buffer, Windows 7 and later).
+  state_->failed = !BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+                   !BCRYPT_SUCCESS(BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0));
+}
+
+Sha256::~Sha256() {
+  if (state_->hash != nullptr) BCryptDestroyHash(state_->hash);
+  if (state_->algorithm != nullptr) BCryptCloseAlgorithmProvider(state_->algorithm, 0);
+}
+
+void Sha256::Update(const void* data, std::size_t size) {
+  auto* bytes = static_cast<PUCHAR>(const_cast<void*>(data));
+  while (size > 0 && !state_->failed) {
+    const auto part = static_cast<ULONG>(std::min<std::size_t>(size, ULONG{1} << 30));
+    state_->failed = !BCRYPT_SUCCESS(BCryptHashData(state_->hash, bytes, part, 0));
+    bytes += part;
+    size -= part;
+  }
+}
+
+// Empty when CNG failed, which the digest of a file reports as unreadable.
+std::string Sha256::HexDigest() {
+  std::array<UCHAR, 32> digest{};
+  if (state_->failed || !BCRYPT_SUCCESS(BCryptFinishHash(state_->hash, digest.data(), digest.size(), 0))) return {};
+  state_->failed = true;  // spent
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (const UCHAR b : digest) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
+  return hex;
+}
+
+std::optional<std::string> Sha256OfFile(const std::filesystem::path& file) {
+  std::uint64_t size = 0;
+  const platform::File input = platform::OpenInput(file, size);
+  if (input == platform::kNoFile) return std::nullopt;
+  Sha256 sha;
+  std::vector<char> buffer(std::size_t{1} << 20);
+  std::ptrdiff_t got = 0;
+  while ((got = platform::Read(input, buffer.data(), buffer.size())) > 0) sha.Update(buffer.data(), static_cast<std::size_t>(got));
+  platform::Close(input);
+  if (got < 0) return std::nullopt;
+  std::string hex = sha.HexDigest();
+  if (hex.empty()) return std::nullopt;
+  return hex;
+}
+
+}  // namespace velmora

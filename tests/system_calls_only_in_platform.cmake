@@ -1,0 +1,31 @@
+# Fails, naming file and line, when a source outside platform/ (and win32/,
+# the Windows window itself) chooses code by operating system or includes a
+# system header: every such call belongs in platform/posix.cpp and
+# platform/windows.cpp.
+#   cmake -DSOURCE=<source folder> -P system_calls_only_in_platform.cmake
+set(folders app batch cli core form input map python ui)
+set(conditional "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif)[^\n]*(_WIN32|_WIN64|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW|_POSIX|Q_OS_)")
+set(header "^[ \t]*#[ \t]*include[ \t]*<(windows|unistd|fcntl|signal|csignal|dlfcn|iconv|io|direct|pthread|bcrypt|shlobj|knownfolders|openssl/[a-z]+|sys/[a-z]+)(\\.h)?>")
+set(found "")
+set(count 0)
+foreach(folder ${folders})
+  file(GLOB_RECURSE files ${SOURCE}/${folder}/*.cpp ${SOURCE}/${folder}/*.h)
+  foreach(file ${files})
+    math(EXPR count "${count} + 1")
+    file(STRINGS ${file} lines REGEX "#")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "${conditional}" OR line MATCHES "${header}")
+        file(RELATIVE_PATH name ${SOURCE} ${file})
+        list(APPEND found "${name}: ${line}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(count LESS 50)
+  message(FATAL_ERROR "only ${count} source files found under ${SOURCE}")
+endif()
+if(found)
+  list(JOIN found "\n  " lines)
+  message(FATAL_ERROR "system calls outside platform/:\n  ${lines}")
+endif()
+message(STATUS "${count} source files, none with a system header or a system's conditional")
