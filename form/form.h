@@ -58,10 +58,14 @@ class Form {
   bool calculate();              // cmdExec; true when its results are shown
   void chooseInput();            // cmdSelInFile
   void chooseOutput();           // cmdSelOutFile
-  bool startBatch();             // cmdExecAll; true when a run started
-  void cancelBatch();            // 中止
+  // cmdExecAll; true when a run started. Whatever fails on the way leaves
+  // the window as it was, with a message.
+  bool startBatch();
+  void cancelBatch();            // 中止: said so once the run has ended
   void showBatchShare();         // the window's timer, while a batch runs
-  BatchOutcome batchEnded();     // on the window's thread after postBatchEnded
+  // On the window's thread after postBatchEnded: the window leaves its busy
+  // state whatever fails, and then shows the run's messages.
+  BatchOutcome batchEnded();
   void resetSettings();          // menInitValue
   void keepColumnsToggled();     // menKeepColumns
   // The window closes (or the session ends): settings saved, a running batch
@@ -73,6 +77,8 @@ class Form {
   void setSummaryDetails(std::function<std::string(const BatchSummary&)> details) {
     summaryDetails_ = std::move(details);
   }
+  // What the window adds to its batch runs (form/batch_control.h).
+  void setBatchHooks(BatchHooks hooks) { batch_.setHooks(std::move(hooks)); }
 
   bool batchRunning() const { return batch_.running(); }
   Mode mode() const { return mode_; }
@@ -109,6 +115,7 @@ class Form {
   std::optional<Calculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   bool closing_ = false;
+  bool cancelRequested_ = false;
   std::function<std::string(const BatchSummary&)> summaryDetails_;
   BatchControl batch_;
 };

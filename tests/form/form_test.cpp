@@ -347,7 +347,66 @@ TEST(FormBatch, RunsOnAWorkerAndCloseCancels) {
   EXPECT_EQ(left, (std::set<std::string>{"EGapDis.txt", "in.csv", "out.csv"}));
 }
 
+// A failure anywhere leaves the window usable, the busy state left and a
+// message said: a hook that throws before the run, a consumer of the result
+// lines that throws on the run's threads, a hook that throws once the run
+// completed. 中止 says that it stopped the run.
+TEST(FormBatch, FailuresLeaveTheWindowUsable) {
+  Window w;
+  std::string input = "a,b,c,d,e,f,g,h\r\n";
+  for (int i = 0; i < 200000; ++i) input += "9.725,7.38,4.81,3.57,7.416,14.759,22.616,3.321\r\n";
+  const auto in = w.folder.Write("in.csv", input);
+  const auto out = w.folder.path() / "out.csv";
+  w.view.setText("txtInFile", test::U8(in));
+  w.view.setText("txtOutFile", test::U8(out));
+  const auto ended = [&w](BatchOutcome expected, const Strings& messages) {
+    if (w.form.batchRunning()) {
+      w.view.waitForBatch();
+      EXPECT_EQ(w.form.batchEnded(), expected);
+    }
+    EXPECT_FALSE(w.form.batchRunning());
+    EXPECT_FALSE(w.view.busy);
+    for (std::string_view c : {"cmdExec", "cmdExecAll", "cmdSelInFile", "menInitValue"}) {
+      EXPECT_TRUE(w.view.isEnabled(std::string(c))) << c;
+    }
+    Strings said;
+    for (const auto& m : w.reporter.messages) said.push_back(m.text);
+    EXPECT_EQ(said, messages);
+    w.reporter.messages.clear();
+  };
+  w.form.setBatchHooks({[](BatchCommand&) { throw std::runtime_error("before"); }, {}});
+  EXPECT_FALSE(w.form.startBatch());
+  ended(BatchOutcome::Failed, {std::string(msg::kRunFailed) + "before"});
+
+  w.form.setBatchHooks({[](BatchCommand& c) {
+                          c.options.resultBlocks = [](std::uint64_t, std::string_view) { throw std::runtime_error("lines"); };
+                        },
+                        {}});
+  ASSERT_TRUE(w.form.startBatch());
+  ended(BatchOutcome::Failed, {std::string(msg::kRunFailed) + "lines"});
+  EXPECT_FALSE(std::filesystem::exists(out));
+
+  w.form.setBatchHooks({{}, [](const BatchCommand&, const CommonSettings&, const GapTable&, const BatchSummary&) {
+                          throw std::bad_alloc();
+                        }});
+  ASSERT_TRUE(w.form.startBatch());
+  ended(BatchOutcome::Completed, {msg::kBatchCompleted, msg::kOutOfMemory});
+  EXPECT_TRUE(std::filesystem::exists(out));
+
+  w.form.setBatchHooks({});
+  ASSERT_TRUE(w.form.startBatch());
+  w.form.cancelBatch();
+  ended(BatchOutcome::Cancelled, {"一括計算を中止しました。出力ファイルは以前のままです。"});
+}
+
+// The bar's text: the share done and, from the first second on, the time
+// left, while neither 0% nor done.
 TEST(FormBatch, ShareMovesOnAndTellsTimeLeft) {
+  EXPECT_EQ(ShareText(ShareAfter(0.0, 0.0)), "0%");
+  EXPECT_EQ(ShareText(ShareAfter(0.425, 0.9)), "42%");
+  EXPECT_EQ(ShareText(ShareAfter(0.25, 3.0)), "25%　残り約 9 秒");
+  EXPECT_EQ(ShareText(ShareAfter(0.1, 20.0)), "10%　残り約 3 分");
+  EXPECT_EQ(ShareText(ShareAfter(1.0, 20.0)), "100%");
   EXPECT_EQ(ShareText({0.456, std::nullopt}), "45%");
   EXPECT_EQ(ShareText({0.5, 12.5}), "50%　残り約 13 秒");
   EXPECT_EQ(ShareText({0.5, 89.4}), "50%　残り約 89 秒");
