@@ -111,19 +111,31 @@ void Form::setBusy(bool busy) {
   if (!busy) view_.showBatchRunning(false);
 }
 
+std::optional<CommandSettings> Form::commandSettings() {
+  if (batch_.running() || !findGapTable()) return std::nullopt;
+  CommandSettings s;
+  s.mode = modeFromCheckBox();
+  s.gapTableFile = gapTableFile_;
+  const SettingTexts texts = settingTexts();
+  for (std::size_t i = 0; i < 4; ++i) s.settingTexts[i] = texts[i];
+  s.decimalSeparator = view_.decimalSeparator();
+  return s;
+}
+
 bool Form::startBatch() {
   if (batch_.running()) return false;
   mode_ = modeFromCheckBox();
+  std::optional<CommandSettings> s = commandSettings();
+  if (!s) return false;
   BatchRequest request;
-  if (!findGapTable()) return false;
-  request.gapTableFile = gapTableFile_;
   request.input = platform::PathFromUtf8(view_.text("txtInFile"));
   request.output = platform::PathFromUtf8(view_.text("txtOutFile"));
   request.mode = mode_;
-  const SettingTexts texts = settingTexts();
-  for (std::size_t i = 0; i < 4; ++i) request.settingTexts[i] = texts[i];
-  request.decimalSeparator = view_.decimalSeparator();
+  request.settingTexts = std::move(s->settingTexts);
+  request.decimalSeparator = std::move(s->decimalSeparator);
+  request.gapTableFile = std::move(s->gapTableFile);
   request.keepColumns = view_.isChecked("menKeepColumns");
+  closing_ = false;
   cancelRequested_ = false;
   setBusy(true);
   view_.showBatchShare({});
@@ -163,7 +175,8 @@ BatchOutcome Form::batchEnded() {
   setBusy(false);
   if (outcome == BatchOutcome::Completed) view_.setEnabled("menBatchSummary", true);
   if (outcome == BatchOutcome::Cancelled && cancelRequested_) held.info(kBatchStopped);
-  held.passOn(reporter_);
+  // A close while one message is up drops the rest.
+  held.passOn(reporter_, [this] { return !closing_; });
   return outcome;
 }
 

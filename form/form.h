@@ -41,6 +41,15 @@ class FormView {
   virtual std::string decimalSeparator() const { return "."; }
 };
 
+// What a command of the window runs with, as the boxes hold it when it
+// starts.
+struct CommandSettings {
+  Mode mode = Mode::WithRiskPremium;
+  std::array<std::string, 4> settingTexts;  // txtC1..txtC4
+  std::string decimalSeparator;
+  std::filesystem::path gapTableFile;
+};
+
 class Form {
  public:
   // `programFolder` holds the program (and EGapDis.txt); `userFolder` is the
@@ -62,6 +71,10 @@ class Form {
   // the window as it was, with a message.
   bool startBatch();
   void cancelBatch();            // 中止: said so once the run has ended
+  // For a command of the window beyond the form's own (the scenarios): the
+  // mode of the check box, the four settings and the table found; nothing
+  // (with the message) when no table is found, or while a batch runs.
+  std::optional<CommandSettings> commandSettings();
   void showBatchShare();         // the window's timer, while a batch runs
   // On the window's thread after postBatchEnded: the window leaves its busy
   // state whatever fails, and then shows the run's messages.

@@ -16,7 +16,7 @@
 #include <system_error>
 
 #include "core/number_text.h"
-#include "ui/deferred_reporter.h"
+#include "form/held_messages.h"
 #include "ui/file_dialogs.h"
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
@@ -216,7 +216,7 @@ void ScenarioDialog::run() {
 
   progress_ = std::make_unique<BatchProgress>();
   passes_ = std::make_unique<ScenarioPasses>();
-  messages_ = std::make_unique<DeferredReporter>();
+  messages_ = std::make_unique<form::HeldMessages>();
   summary_ = std::make_unique<ScenarioSummary>();
   ended_.store(false);
   outcome_ = BatchOutcome::Failed;

@@ -214,6 +214,16 @@ TEST(FormCalculation, ChecksReportKeepResultsAndPointAtTheBox) {
 }
 
 TEST(FormSettings, StoredUnderSettingResetKeepsTheWindowsOption) {
+  // The twelve keys in the store's order, with the model's defaults.
+  Strings keys, defaults;
+  for (const Setting& s : kSettings) {
+    keys.emplace_back(s.key);
+    defaults.emplace_back(s.defaultText);
+  }
+  EXPECT_EQ(keys, (Strings{"txtC1", "txtC2", "txtC3", "txtC4", "txtU2", "txtU3", "txtU4", "txtU5", "txtU6", "txtU7",
+                           "txtU8", "txtU9"}));
+  EXPECT_EQ(defaults, (Strings{"0.610", "0.025", "0.040", "3.140", "9.725", "7.380", "4.810", "3.570", "7.416",
+                               "14.759", "22.616", "3.321"}));
   Window w;
   EXPECT_EQ(w.store.saves, 0);  // nothing is written before a close or a reset
   EXPECT_EQ(w.view.texts["txtU7"], "14.759");
