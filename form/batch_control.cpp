@@ -150,7 +150,9 @@ BatchOutcome BatchControl::finish(Reporter& reporter, bool quiet,
     }
   };
   std::string summaryDetails;
-  if (run->outcome == BatchOutcome::Completed) summaryDetails = details ? details(*lastSummary_) : BatchSummaryLine(*lastSummary_);
+  if (run->outcome == BatchOutcome::Completed) {
+    summaryDetails = details ? details(*lastSummary_) : BatchSummaryLine(*lastSummary_);
+  }
   WithSummary withSummary(reporter, std::move(summaryDetails));
   run->messages.passOn(withSummary);
   if (!run->failure.empty()) reporter.error(run->failure);

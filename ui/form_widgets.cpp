@@ -16,8 +16,6 @@ namespace {
 
 using form::Kind;
 
-constexpr int kProgressSteps = 1000;
-
 QWidget* MakeBox(const form::Control& c, QWidget* parent) {
   auto* box = new TextBox(parent);
   if (c.kind == Kind::File) {
@@ -87,7 +85,9 @@ std::filesystem::path FilePath(const QString& text) {
   return std::filesystem::path(QFile::encodeName(text).toStdString());
 }
 
-QString PathText(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+QString PathText(const std::filesystem::path& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
 
 void BuildControls(QWidget& client) {
   for (const form::Control& c : form::Controls()) {

@@ -16,6 +16,8 @@ namespace velmora {
 // Twips to device-independent pixels: the window is laid out in twips, 15 to
 // a pixel.
 constexpr int Px(int twips) { return twips / 15; }
+// The progress bar's steps.
+constexpr int kProgressSteps = 1000;
 
 inline QString Q(std::string_view utf8) { return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())); }
 

@@ -34,23 +34,13 @@
 static void InitResources() { Q_INIT_RESOURCE(velmora); }
 
 namespace velmora {
-namespace {
 
 // How often the progress bar follows the running batch.
 constexpr int kProgressPollMs = 30;
-constexpr int kProgressSteps = 1000;
-
-}  // namespace
 
 frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QMainWindow(parent) {
-  if (reporter == nullptr) {
-    ownReporter_ = std::make_unique<MessageBoxReporter>(this);
-    reporter = ownReporter_.get();
-  }
-  if (dialogs == nullptr) {
-    ownDialogs_ = std::make_unique<QtFileDialogs>();
-    dialogs = ownDialogs_.get();
-  }
+  if (reporter == nullptr) reporter = (ownReporter_ = std::make_unique<MessageBoxReporter>(this)).get();
+  if (dialogs == nullptr) dialogs = (ownDialogs_ = std::make_unique<QtFileDialogs>()).get();
   reporter_ = reporter;
   dialogs_ = dialogs;
 
@@ -89,11 +79,11 @@ frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QM
                                        FilePath(appFolder_), FilePath(QFileInfo(settingsFile).absolutePath()));
   form_->setSummaryDetails([](const BatchSummary& s) { return BatchSummaryText(s).toStdString(); });
   // With a mesh column in the input, the map gathers the lines as written.
-  form_->setBatchHooks({[this](BatchCommand& command) { map_ = GatherMap(command); },
-                        [this](const BatchCommand& command, const CommonSettings& settings, const GapTable& table,
-                               const BatchSummary& summary) {
-                          lastMap_ = map_ ? map_->finish(command, settings, table, summary) : nullptr;
-                        }});
+  form_->setBatchHooks(
+      {[this](BatchCommand& command) { map_ = GatherMap(command); },
+       [this](const BatchCommand& c, const CommonSettings& s, const GapTable& t, const BatchSummary& r) {
+         lastMap_ = map_ ? map_->finish(c, s, t, r) : nullptr;
+       }});
   form_->load();
 
   shareTimer_ = new QTimer(this);
@@ -101,15 +91,7 @@ frmMain::frmMain(Reporter* reporter, FileDialogs* dialogs, QWidget* parent) : QM
   connect(shareTimer_, &QTimer::timeout, this, [this] { form_->showBatchShare(); });
 
   connect(static_cast<QCheckBox*>(widget("chkRP")), &QCheckBox::toggled, this, [this] { form_->modeSwitched(); });
-  const std::pair<const char*, std::function<void()>> buttons[] = {
-      {"cmdExec", [this] { cmdExec_Click(); }},
-      {"cmdExecAll", [this] { form_->startBatch(); }},
-      {"cmdCancelAll", [this] { form_->cancelBatch(); }},
-      {"cmdSelInFile", [this] { form_->chooseInput(); }},
-      {"cmdSelOutFile", [this] { form_->chooseOutput(); }}};
-  for (const auto& [name, command] : buttons) {
-    connect(static_cast<QPushButton*>(widget(name)), &QPushButton::clicked, this, command);
-  }
+  connectCommands();
 
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -123,14 +105,14 @@ frmMain::~frmMain() { form_.reset(); }
 
 void frmMain::buildMenus() {
   QMenu* menu = nullptr;
-  const auto add = [this](QMenu* to, const char* name, const QString& caption) {
+  const auto add = [](QMenu* to, std::string_view name, const QString& caption) {
     QAction* a = to->addAction(caption);
-    a->setObjectName(QString::fromLatin1(name));
+    a->setObjectName(Q(name));
     return a;
   };
   for (const form::MenuItem& item : form::Menus()) {
     if (!item.menu.empty()) {
-      add(menu, item.name.data(), Q(item.caption))->setCheckable(item.checkable);
+      add(menu, item.name, Q(item.caption))->setCheckable(item.checkable);
       continue;
     }
     menu = menuBar()->addMenu(Q(item.caption));
@@ -146,29 +128,40 @@ void frmMain::buildMenus() {
   add(menu, "menMap", QStringLiteral("地図(&M)"))->setEnabled(false);
   add(menu, "menRiskCurve", QStringLiteral("リスクカーブ(&R)"))->setEnabled(false);
 
-  const auto fill = [this](auto& view) { this->fill(view); };
+}
+
+void frmMain::connectCommands() {
+  // A view opens once there is something to show.
+  const auto open = [this](auto& view, const char* name, bool shown) {
+    if (shown) OpenViewWindow(*this, view, QString::fromLatin1(name), [this](auto& v) { fill(v); });
+  };
   const std::pair<const char*, std::function<void()>> commands[] = {
+      {"cmdExec", [this] { cmdExec_Click(); }},
+      {"cmdExecAll", [this] { form_->startBatch(); }},
+      {"cmdCancelAll", [this] { form_->cancelBatch(); }},
+      {"cmdSelInFile", [this] { form_->chooseInput(); }},
+      {"cmdSelOutFile", [this] { form_->chooseOutput(); }},
       {"menuExit", [this] { close(); }},
       {"menInitValue", [this] { form_->resetSettings(); }},
       {"menKeepColumns", [this] { form_->keepColumnsToggled(); }},
       {"menScenarios", [this] { openScenarios(); }},
-      {"menExplain", [this, fill] { if (form_->lastCalculation()) OpenViewWindow(*this, explainView_, QStringLiteral("Explain"), fill); }},
-      {"menGapTable", [this, fill] { if (form_->lastCalculation()) OpenViewWindow(*this, gapTableView_, QStringLiteral("GapTable"), fill); }},
-      {"menBatchSummary", [this, fill] { if (lastBatchSummary()) OpenViewWindow(*this, batchSummaryView_, QStringLiteral("BatchSummary"), fill); }},
-      {"menMap",
-       [this] {
+      {"menExplain", [=, this] { open(explainView_, "Explain", form_->lastCalculation().has_value()); }},
+      {"menGapTable", [=, this] { open(gapTableView_, "GapTable", form_->lastCalculation().has_value()); }},
+      {"menBatchSummary", [=, this] { open(batchSummaryView_, "BatchSummary", lastBatchSummary().has_value()); }},
+      {"menRiskCurve", [=, this] { open(riskCurveView_, "RiskCurve", lastScenarioSummary_.has_value()); }},
+      {"menMap", [this] {
          if (!lastMap_) return;
          if (mapView_ == nullptr) mapView_ = new MapView(*reporter_, *dialogs_);
          mapView_->showCells(lastMap_);
          ShowViewWindow(*this, *mapView_, QStringLiteral("Map"));
-       }},
-      {"menRiskCurve", [this] {
-         if (lastScenarioSummary_) {
-           OpenViewWindow(*this, riskCurveView_, QStringLiteral("RiskCurve"),
-                          [this](RiskCurveView& view) { view.showSummary(*lastScenarioSummary_); });
-         }
        }}};
-  for (const auto& [name, command] : commands) connect(action(name), &QAction::triggered, this, command);
+  for (const auto& [name, command] : commands) {
+    if (auto* button = qobject_cast<QPushButton*>(widget(name))) {
+      connect(button, &QPushButton::clicked, this, command);
+    } else {
+      connect(action(name), &QAction::triggered, this, command);
+    }
+  }
 }
 
 QWidget* frmMain::widget(std::string_view name) const { return findChild<QWidget*>(Q(name)); }
@@ -234,11 +227,7 @@ void frmMain::showBatchRunning(bool running) {
   if (running && !busyCursor_) QApplication::setOverrideCursor(Qt::BusyCursor);
   if (!running && busyCursor_) QApplication::restoreOverrideCursor();
   busyCursor_ = running;
-  if (running) {
-    shareTimer_->start();
-  } else {
-    shareTimer_->stop();
-  }
+  running ? shareTimer_->start() : shareTimer_->stop();
 }
 
 void frmMain::showBatchShare(const form::BatchShare& share) {
@@ -279,21 +268,18 @@ void frmMain::fill(GapTableDialog& view) const {
 }
 
 void frmMain::fill(BatchSummaryDialog& view) const { view.showSummary(*lastBatchSummary()); }
+void frmMain::fill(RiskCurveView& view) const { view.showSummary(*lastScenarioSummary_); }
 
 void frmMain::updateViews() {
+  const auto open = [](QWidget* view) { return view != nullptr && view->isVisible(); };
   const bool calculated = form_->lastCalculation().has_value();
-  if (calculated && explainView_ != nullptr && explainView_->isVisible()) fill(*explainView_);
-  if (calculated && gapTableView_ != nullptr && gapTableView_->isVisible()) fill(*gapTableView_);
-  if (lastBatchSummary() && batchSummaryView_ != nullptr && batchSummaryView_->isVisible()) fill(*batchSummaryView_);
+  if (calculated && open(explainView_)) fill(*explainView_);
+  if (calculated && open(gapTableView_)) fill(*gapTableView_);
+  if (lastBatchSummary() && open(batchSummaryView_)) fill(*batchSummaryView_);
   action("menMap")->setEnabled(lastMap_ != nullptr);
-  if (mapView_ != nullptr && mapView_->isVisible()) {
-    // A run without a map leaves none of an earlier run on the screen.
-    if (lastMap_) {
-      mapView_->showCells(lastMap_);
-    } else {
-      mapView_->close();
-    }
-  }
+  // A run without a map leaves none of an earlier run on the screen.
+  if (open(mapView_) && lastMap_) mapView_->showCells(lastMap_);
+  if (open(mapView_) && !lastMap_) mapView_->close();
 }
 
 void frmMain::openScenarios() {
@@ -314,7 +300,7 @@ void frmMain::openScenarios() {
     connect(scenarioDialog_, &ScenarioDialog::completed, this, [this] {
       lastScenarioSummary_ = scenarioDialog_->lastSummary();
       action("menRiskCurve")->setEnabled(true);
-      if (riskCurveView_ != nullptr && riskCurveView_->isVisible()) riskCurveView_->showSummary(*lastScenarioSummary_);
+      if (riskCurveView_ != nullptr && riskCurveView_->isVisible()) fill(*riskCurveView_);
     });
   }
   scenarioDialog_->show();

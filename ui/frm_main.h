@@ -13,6 +13,7 @@
 #include "core/reporter.h"
 #include "form/form.h"
 #include "ui/file_dialogs.h"
+#include "ui/form_widgets.h"
 #include "ui/settings_store.h"
 
 class QAction;
@@ -21,7 +22,6 @@ class QTimer;
 namespace velmora {
 
 class BatchSummaryDialog;
-class DialogsForForm;
 class ExplainDialog;
 class GapTableDialog;
 class MapGatherer;
@@ -77,6 +77,7 @@ class frmMain : public QMainWindow, private form::FormView {
   std::string decimalSeparator() const override;
 
   void buildMenus();
+  void connectCommands();
   QWidget* widget(std::string_view name) const;
   QAction* action(std::string_view name) const;
   void batchEnded();
@@ -85,6 +86,7 @@ class frmMain : public QMainWindow, private form::FormView {
   void fill(ExplainDialog& view) const;
   void fill(GapTableDialog& view) const;
   void fill(BatchSummaryDialog& view) const;
+  void fill(RiskCurveView& view) const;
   void openScenarios();
 
   std::unique_ptr<Reporter> ownReporter_;

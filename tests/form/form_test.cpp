@@ -389,7 +389,9 @@ TEST(FormBatch, FailuresLeaveTheWindowUsable) {
   ended(BatchOutcome::Failed, {std::string(msg::kRunFailed) + "before"});
 
   w.form.setBatchHooks({[](BatchCommand& c) {
-                          c.options.resultBlocks = [](std::uint64_t, std::string_view) { throw std::runtime_error("lines"); };
+                          c.options.resultBlocks = [](std::uint64_t, std::string_view) {
+                            throw std::runtime_error("lines");
+                          };
                         },
                         {}});
   ASSERT_TRUE(w.form.startBatch());

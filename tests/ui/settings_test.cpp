@@ -29,7 +29,7 @@ QStringList SettingBoxTexts(QWidget& w) {
 
 QStringList Defaults() {
   QStringList texts;
-  for (const auto& s : kSettings) texts << QString::fromLatin1(s.defaultText.data(), static_cast<qsizetype>(s.defaultText.size()));
+  for (const auto& s : kSettings) texts << QString::fromLatin1(s.defaultText.data(), qsizetype(s.defaultText.size()));
   return texts;
 }
 
