@@ -127,7 +127,6 @@ void frmMain::buildMenus() {
   // there is something to show.
   add(menu, "menMap", QStringLiteral("地図(&M)"))->setEnabled(false);
   add(menu, "menRiskCurve", QStringLiteral("リスクカーブ(&R)"))->setEnabled(false);
-
 }
 
 void frmMain::connectCommands() {

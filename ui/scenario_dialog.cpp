@@ -16,6 +16,7 @@
 #include <system_error>
 
 #include "core/number_text.h"
+#include "form/file_dialogs.h"
 #include "form/held_messages.h"
 #include "ui/file_dialogs.h"
 #include "ui/japanese_font.h"
@@ -175,7 +176,7 @@ void ScenarioDialog::setManifest(const QString& file) {
 void ScenarioDialog::chooseOutput() {
   const QString folder = manifest_->text().isEmpty() ? QString() : QFileInfo(manifest_->text()).absolutePath();
   const QString chosen = dialogs_->showSaveDialog(this, kCsvFilter, folder, QStringLiteral("Scenarios.csv"));
-  if (!chosen.isEmpty()) setOutput(WithCsvExtension(chosen));
+  if (!chosen.isEmpty()) setOutput(QString::fromStdString(form::WithCsvExtension(chosen.toStdString())));
 }
 
 void ScenarioDialog::setOutput(const QString& file) {

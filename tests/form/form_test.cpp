@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <tuple>
 
 #include "batch/messages.h"
 #include "batch/sha256.h"
@@ -106,6 +107,92 @@ struct Window {
 using Strings = std::vector<std::string>;
 
 }  // namespace
+
+// The layout both windows draw: every frame, label, box, button and the
+// check box in creation order, with its parent, caption or initial text and
+// its place in twips.
+TEST(FormLayout, EveryControlAtItsPlaceWithItsCaption) {
+  using enum Kind;
+  struct Row {
+    std::string_view name;
+    Kind kind;
+    std::string_view parent, caption;
+    int left, top, width, height;
+  };
+  const Row expected[] = {
+      {"Frame1", Frame, "client", "全メッシュ共通の項目", 120, 120, 4695, 3135},
+      {"chkRP", Check, "Frame1", "リスクプレミアムを考慮する(&T)", 240, 360, 3375, 255},
+      {"Label1", RightLabel, "Frame1", "保険加入率：", 120, 765, 1575, 255},
+      {"txtC1", Numeric, "Frame1", "0.610", 1680, 720, 1575, 270},
+      {"Label9", Label, "Frame1", "（倍）", 3360, 765, 375, 255},
+      {"Label2", RightLabel, "Frame1", "被害の発生確率：", 120, 1125, 1575, 255},
+      {"txtC2", Numeric, "Frame1", "0.025", 1680, 1080, 1575, 270},
+      {"Label10", Label, "Frame1", "（倍）", 3360, 1125, 375, 255},
+      {"Label3", RightLabel, "Frame1", "利子率：", 120, 1485, 1575, 255},
+      {"txtC3", Numeric, "Frame1", "0.040", 1680, 1440, 1575, 270},
+      {"Label11", Label, "Frame1", "（倍）", 3360, 1485, 375, 255},
+      {"Label4", RightLabel, "Frame1", "マークアップ率：", 120, 1845, 1575, 255},
+      {"txtC4", Numeric, "Frame1", "3.140", 1680, 1800, 1575, 270},
+      {"Label12", Label, "Frame1", "（倍）", 3360, 1845, 375, 255},
+      {"Frame4", Frame, "client", "CSVファイルから一括計算", 120, 3360, 4695, 2175},
+      {"Label33", Label, "Frame4", "入力ファイル", 360, 360, 1695, 255},
+      {"txtInFile", File, "Frame4", "", 240, 600, 3735, 270},
+      {"cmdSelInFile", Button, "Frame4", "選択", 3960, 600, 615, 255},
+      {"Label34", Label, "Frame4", "出力ファイル", 360, 960, 1695, 255},
+      {"txtOutFile", File, "Frame4", "", 240, 1200, 3735, 270},
+      {"cmdSelOutFile", Button, "Frame4", "選択", 3960, 1200, 615, 255},
+      {"cmdExecAll", Button, "Frame4", "一括計算(&E)", 3120, 1680, 1455, 375},
+      {"Frame2", Frame, "client", "入力値から個別計算（世帯当たり）", 5040, 120, 4935, 5415},
+      {"Label6", RightLabel, "Frame2", "家屋被害：", 360, 405, 1575, 255},
+      {"txtU2", Numeric, "Frame2", "9.725", 1920, 360, 1575, 270},
+      {"Label14", Label, "Frame2", "（百万円）", 3600, 405, 855, 255},
+      {"Label7", RightLabel, "Frame2", "家財被害：", 360, 765, 1575, 255},
+      {"txtU3", Numeric, "Frame2", "7.380", 1920, 720, 1575, 270},
+      {"Label15", Label, "Frame2", "（百万円）", 3600, 765, 855, 255},
+      {"Label8", RightLabel, "Frame2", "世帯金融資産残高：", 360, 1125, 1575, 255},
+      {"txtU4", Numeric, "Frame2", "4.810", 1920, 1080, 1575, 270},
+      {"Label16", Label, "Frame2", "（百万円）", 3600, 1125, 855, 255},
+      {"Label32", RightLabel, "Frame2", "世帯年収：", 360, 1485, 1575, 255},
+      {"txtU5", Numeric, "Frame2", "3.570", 1920, 1440, 1575, 270},
+      {"Label31", Label, "Frame2", "（百万円）", 3600, 1485, 855, 255},
+      {"Label17", RightLabel, "Frame2", "土地資産額：", 360, 1845, 1575, 255},
+      {"txtU6", Numeric, "Frame2", "7.416", 1920, 1800, 1575, 270},
+      {"Label18", Label, "Frame2", "（百万円）", 3600, 1845, 855, 255},
+      {"Label19", RightLabel, "Frame2", "家庭用品額：", 360, 2205, 1575, 255},
+      {"txtU7", Numeric, "Frame2", "14.759", 1920, 2160, 1575, 270},
+      {"Label20", Label, "Frame2", "（百万円）", 3600, 2205, 855, 255},
+      {"Label21", RightLabel, "Frame2", "家屋価格：", 360, 2565, 1575, 255},
+      {"txtU8", Numeric, "Frame2", "22.616", 1920, 2520, 1575, 270},
+      {"Label22", Label, "Frame2", "（百万円）", 3600, 2565, 855, 255},
+      {"Label23", RightLabel, "Frame2", "物質資産への投資を除く消費額：", 300, 2880, 1575, 375},
+      {"txtU9", Numeric, "Frame2", "3.321", 1920, 2880, 1575, 270},
+      {"Label24", Label, "Frame2", "（百万円）", 3600, 2925, 855, 255},
+      {"Label25", RightLabel, "Frame2", "家計の選好特性：", 360, 3525, 1575, 255},
+      {"txtA1", Result, "Frame2", "", 1920, 3480, 1575, 270},
+      {"Label26", Label, "Frame2", "（倍）", 3600, 3525, 855, 255},
+      {"Label35", RightLabel, "Frame2", "住民の治水投資に対する支払い意思額：", 120, 3780, 1755, 375},
+      {"txtA2", Result, "Frame2", "", 1920, 3840, 1575, 270},
+      {"Label36", Label, "Frame2", "（百万円）", 3600, 3900, 1215, 255},
+      {"Label27", RightLabel, "Frame2", "保険の最適カバー率：", 120, 4245, 1815, 255},
+      {"txtA3", Result, "Frame2", "", 1920, 4200, 1575, 270},
+      {"Label28", Label, "Frame2", "（倍）", 3600, 4245, 855, 255},
+      {"Label29", RightLabel, "Frame2", "流動性制約に伴う復旧遅延被害額：", 300, 4545, 1575, 375},
+      {"txtA4", Result, "Frame2", "", 1920, 4560, 1575, 270},
+      {"Label30", Label, "Frame2", "（百万円）", 3600, 4605, 1215, 255},
+      {"cmdExec", Button, "Frame2", "個別計算(&A)", 3360, 4920, 1455, 375},
+  };
+  std::vector<const Control*> drawn;  // the controls shown at rest
+  for (const Control& c : Controls()) {
+    if (c.tab >= 0) drawn.push_back(&c);
+  }
+  ASSERT_EQ(drawn.size(), std::size(expected));
+  for (std::size_t i = 0; i < drawn.size(); ++i) {
+    const Control& c = *drawn[i];
+    const Row& e = expected[i];
+    EXPECT_EQ(std::tie(c.name, c.kind, c.parent, c.caption, c.left, c.top, c.width, c.height),
+              std::tie(e.name, e.kind, e.parent, e.caption, e.left, e.top, e.width, e.height));
+  }
+}
 
 // The layout data keep the rules both windows and screen readers rely on.
 TEST(FormLayout, TabIndicesFocusOrderAndItemLabels) {
