@@ -150,9 +150,7 @@ void ExplainDialog::showCalculation(const Explanation& explanation, bool lastAtt
   const float singles[4] = {e.settings.InsuranceRate, e.settings.DamageProbability, e.settings.InterestRate,
                             e.settings.MarkupRate};
   for (int k = 0; k < 4; ++k) {
-    // The insurance rate belongs to the mode without the premium, the other
-    // three to the mode with it.
-    const bool used = (k == 0) != (e.mode == Mode::WithRiskPremium);
+    const bool used = form::UsedInMode(form::kSettings[static_cast<std::size_t>(k)].key, e.mode);
     const NamedQuantity single{"", QuantityKind::Single, singles[k], {}};
     settings_[k]->setText(Text(e.settingTexts[static_cast<std::size_t>(k)]) +
                           (used ? QStringLiteral("（単精度 %1）").arg(Text(QuantityText(single)))
