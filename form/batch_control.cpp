@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
-#include <mutex>
-#include <vector>
+#include <system_error>
 
 #include "batch/messages.h"
+#include "form/held_messages.h"
 
 namespace velmora::form {
 namespace {
@@ -17,30 +17,17 @@ constexpr double kCheckShare = 0.1;
 // The bar's steps.
 constexpr int kPermille = 1000;
 
-// Keeps messages from the worker for the window's thread.
-class HeldMessages : public Reporter {
- public:
-  void error(std::string_view m) override { keep(true, m); }
-  void info(std::string_view m) override { keep(false, m); }
-  struct Message {
-    bool isError;
-    std::string text;
-  };
-  std::vector<Message> take() {
-    const std::lock_guard lock(mutex_);
-    return std::move(messages_);
-  }
-
- private:
-  void keep(bool isError, std::string_view m) {
-    const std::lock_guard lock(mutex_);
-    messages_.push_back({isError, std::string(m)});
-  }
-  std::mutex mutex_;
-  std::vector<Message> messages_;
-};
-
 }  // namespace
+
+BatchShare ShareAfter(double fraction, double seconds) {
+  BatchShare share;
+  share.fraction = std::clamp(fraction, 0.0, 1.0);
+  const int permille = static_cast<int>(share.fraction * kPermille);
+  if (seconds >= 1.0 && permille > 0 && permille < kPermille) {
+    share.secondsLeft = seconds * (kPermille - permille) / permille;
+  }
+  return share;
+}
 
 std::string ShareText(const BatchShare& share) {
   const int permille = std::clamp(static_cast<int>(share.fraction * kPermille), 0, kPermille);
@@ -61,6 +48,8 @@ struct BatchControl::Run {
   BatchSummary summary;
   BatchOutcome outcome = BatchOutcome::Failed;
   std::string failure;
+  CommonSettings* settings = nullptr;
+  GapTable* table = nullptr;
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   double shown = 0.0;
 };
@@ -75,9 +64,11 @@ BatchControl::~BatchControl() {
 bool BatchControl::start(const BatchRequest& request, CommonSettings& settings, GapTable& table,
                          std::function<void()> ended) {
   if (running()) return false;
-  run_ = std::make_unique<Run>();
-  Run& run = *run_;
+  auto owned = std::make_unique<Run>();
+  Run& run = *owned;
   run.request = request;
+  run.settings = &settings;
+  run.table = &table;
   // The command reads views of the texts this run owns.
   BatchCommand& c = run.command;
   c.input = request.input;
@@ -89,18 +80,23 @@ bool BatchControl::start(const BatchRequest& request, CommonSettings& settings, 
   c.options.keepColumns = request.keepColumns;
   // The summary's histogram reads every delay damage the run wrote.
   c.options.keepDelayDamages = true;
-  worker_ = std::thread([&run, &settings, &table, ended = std::move(ended)] {
+  if (hooks_.starting) hooks_.starting(c);
+  run_ = std::move(owned);
+  auto work = [&run, ended = std::move(ended)] {
     try {
-      run.outcome = RunBatchCommand(run.command, settings, table, run.messages, &run.progress, &run.summary);
-    } catch (const std::exception& e) {
-      run.outcome = BatchOutcome::Failed;
-      run.failure = e.what();
+      run.outcome = RunBatchCommand(run.command, *run.settings, *run.table, run.messages, &run.progress, &run.summary);
     } catch (...) {
       run.outcome = BatchOutcome::Failed;
-      run.failure = "?";
+      run.failure = FailureText(std::current_exception());
     }
     if (ended) ended();
-  });
+  };
+  try {
+    worker_ = std::thread(work);
+  } catch (const std::system_error&) {
+    // No thread to be had: the run takes this one, and the window waits.
+    work();
+  }
   return true;
 }
 
@@ -117,14 +113,7 @@ BatchShare BatchControl::share() {
     const double fraction = phase == BatchPhase::Checking ? part * kCheckShare : kCheckShare + part * (1 - kCheckShare);
     run.shown = std::max(run.shown, fraction);
   }
-  share.fraction = run.shown;
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count();
-  // An estimate from the first second on, in the bar's steps.
-  const int permille = static_cast<int>(run.shown * kPermille);
-  if (elapsed >= 1.0 && permille > 0 && permille < kPermille) {
-    share.secondsLeft = elapsed * (kPermille - permille) / permille;
-  }
-  return share;
+  return ShareAfter(run.shown, std::chrono::duration<double>(std::chrono::steady_clock::now() - run.started).count());
 }
 
 void BatchControl::cancel() {
@@ -136,19 +125,38 @@ BatchOutcome BatchControl::finish(Reporter& reporter, bool quiet,
   if (!run_) return BatchOutcome::Failed;
   if (worker_.joinable()) worker_.join();
   std::unique_ptr<Run> run = std::move(run_);
-  if (run->outcome == BatchOutcome::Completed) lastSummary_ = std::move(run->summary);
-  if (!quiet) {
-    for (const HeldMessages::Message& m : run->messages.take()) {
-      if (m.isError) {
-        reporter.error(m.text);
-      } else if (m.text == msg::kBatchCompleted && run->outcome == BatchOutcome::Completed) {
-        reporter.infoWithDetails(m.text, details ? details(*lastSummary_) : BatchSummaryLine(*lastSummary_));
+  std::string afterwards;  // what went wrong once the run had completed
+  if (run->outcome == BatchOutcome::Completed) {
+    lastSummary_ = std::move(run->summary);
+    try {
+      if (hooks_.completed && !quiet) hooks_.completed(run->command, *run->settings, *run->table, *lastSummary_);
+    } catch (...) {
+      afterwards = FailureText(std::current_exception());
+    }
+  }
+  if (quiet) return run->outcome;
+  // The completion message keeps the summary behind it.
+  struct WithSummary : Reporter {
+    Reporter& target;
+    std::string details;
+    WithSummary(Reporter& t, std::string d) : target(t), details(std::move(d)) {}
+    void error(std::string_view m) override { target.error(m); }
+    void info(std::string_view m) override {
+      if (m == msg::kBatchCompleted && !details.empty()) {
+        target.infoWithDetails(m, details);
       } else {
-        reporter.info(m.text);
+        target.info(m);
       }
     }
-    if (!run->failure.empty()) reporter.error(run->failure);
+  };
+  std::string summaryDetails;
+  if (run->outcome == BatchOutcome::Completed) {
+    summaryDetails = details ? details(*lastSummary_) : BatchSummaryLine(*lastSummary_);
   }
+  WithSummary withSummary(reporter, std::move(summaryDetails));
+  run->messages.passOn(withSummary);
+  if (!run->failure.empty()) reporter.error(run->failure);
+  if (!afterwards.empty()) reporter.error(afterwards);
   return run->outcome;
 }
 

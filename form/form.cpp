@@ -1,6 +1,7 @@
 #include "form/form.h"
 
 #include "batch/gap_table_search.h"
+#include "form/held_messages.h"
 #include "platform/platform.h"
 #include "form/layout.h"
 
@@ -10,6 +11,8 @@ namespace {
 // The controls that wait while a batch runs.
 constexpr std::string_view kBusyControls[] = {"cmdExec",      "cmdExecAll",    "cmdSelInFile",
                                               "cmdSelOutFile", "menInitValue", "menKeepColumns"};
+// Said once a run the user stopped has ended.
+constexpr std::string_view kBatchStopped = "一括計算を中止しました。出力ファイルは以前のままです。";
 
 }  // namespace
 
@@ -101,33 +104,57 @@ void Form::chooseOutput() {
 }
 
 void Form::setBusy(bool busy) {
+  // 中止 shows before the buttons wait, and the buttons are back before it
+  // goes: the focus moves from one to the other.
+  if (busy) view_.showBatchRunning(true);
   for (std::string_view control : kBusyControls) view_.setEnabled(control, !busy);
-  view_.showBatchRunning(busy);
+  if (!busy) view_.showBatchRunning(false);
+}
+
+std::optional<CommandSettings> Form::commandSettings() {
+  if (batch_.running() || !findGapTable()) return std::nullopt;
+  CommandSettings s;
+  s.mode = modeFromCheckBox();
+  s.gapTableFile = gapTableFile_;
+  const SettingTexts texts = settingTexts();
+  for (std::size_t i = 0; i < 4; ++i) s.settingTexts[i] = texts[i];
+  s.decimalSeparator = view_.decimalSeparator();
+  return s;
 }
 
 bool Form::startBatch() {
   if (batch_.running()) return false;
   mode_ = modeFromCheckBox();
+  std::optional<CommandSettings> s = commandSettings();
+  if (!s) return false;
   BatchRequest request;
-  if (!findGapTable()) return false;
-  request.gapTableFile = gapTableFile_;
   request.input = platform::PathFromUtf8(view_.text("txtInFile"));
   request.output = platform::PathFromUtf8(view_.text("txtOutFile"));
   request.mode = mode_;
-  const SettingTexts texts = settingTexts();
-  for (std::size_t i = 0; i < 4; ++i) request.settingTexts[i] = texts[i];
-  request.decimalSeparator = view_.decimalSeparator();
+  request.settingTexts = std::move(s->settingTexts);
+  request.decimalSeparator = std::move(s->decimalSeparator);
+  request.gapTableFile = std::move(s->gapTableFile);
   request.keepColumns = view_.isChecked("menKeepColumns");
+  closing_ = false;
+  cancelRequested_ = false;
   setBusy(true);
   view_.showBatchShare({});
-  if (!batch_.start(request, settings_, table_, [this] { view_.postBatchEnded(); })) {
+  try {
+    if (batch_.start(request, settings_, table_, [this] { view_.postBatchEnded(); })) return true;
+  } catch (...) {
     setBusy(false);
+    reporter_.error(FailureText(std::current_exception()));
     return false;
   }
-  return true;
+  setBusy(false);
+  return false;
 }
 
-void Form::cancelBatch() { batch_.cancel(); }
+void Form::cancelBatch() {
+  if (!batch_.running()) return;
+  cancelRequested_ = true;
+  batch_.cancel();
+}
 
 void Form::showBatchShare() {
   if (batch_.running()) view_.showBatchShare(batch_.share());
@@ -135,33 +162,21 @@ void Form::showBatchShare() {
 
 BatchOutcome Form::batchEnded() {
   if (!batch_.running()) return BatchOutcome::Failed;
-  // Busy no more before any message: no message box under the busy cursor.
-  const bool closing = closing_;
+  // The messages wait until the window has left its busy state: no message
+  // box under the busy cursor.
+  HeldMessages held;
   BatchOutcome outcome = BatchOutcome::Failed;
-  {
-    // Messages wait until the window has left its busy state.
-    struct Held : Reporter {
-      struct M {
-        int kind;
-        std::string text, details;
-      };
-      std::vector<M> kept;
-      void error(std::string_view m) override { kept.push_back({0, std::string(m), {}}); }
-      void info(std::string_view m) override { kept.push_back({1, std::string(m), {}}); }
-      void infoWithDetails(std::string_view m, std::string_view d) override {
-        kept.push_back({2, std::string(m), std::string(d)});
-      }
-    } held;
-    outcome = batch_.finish(held, closing, summaryDetails_);
-    if (closing) return outcome;
-    setBusy(false);
-    if (outcome == BatchOutcome::Completed) view_.setEnabled("menBatchSummary", true);
-    for (const auto& m : held.kept) {
-      if (m.kind == 0) reporter_.error(m.text);
-      if (m.kind == 1) reporter_.info(m.text);
-      if (m.kind == 2) reporter_.infoWithDetails(m.text, m.details);
-    }
+  try {
+    outcome = batch_.finish(held, closing_, summaryDetails_);
+  } catch (...) {
+    held.error(FailureText(std::current_exception()));
   }
+  if (closing_) return outcome;
+  setBusy(false);
+  if (outcome == BatchOutcome::Completed) view_.setEnabled("menBatchSummary", true);
+  if (outcome == BatchOutcome::Cancelled && cancelRequested_) held.info(kBatchStopped);
+  // A close while one message is up drops the rest.
+  held.passOn(reporter_, [this] { return !closing_; });
   return outcome;
 }
 

@@ -41,6 +41,15 @@ class FormView {
   virtual std::string decimalSeparator() const { return "."; }
 };
 
+// What a command of the window runs with, as the boxes hold it when it
+// starts.
+struct CommandSettings {
+  Mode mode = Mode::WithRiskPremium;
+  std::array<std::string, 4> settingTexts;  // txtC1..txtC4
+  std::string decimalSeparator;
+  std::filesystem::path gapTableFile;
+};
+
 class Form {
  public:
   // `programFolder` holds the program (and EGapDis.txt); `userFolder` is the
@@ -58,10 +67,18 @@ class Form {
   bool calculate();              // cmdExec; true when its results are shown
   void chooseInput();            // cmdSelInFile
   void chooseOutput();           // cmdSelOutFile
-  bool startBatch();             // cmdExecAll; true when a run started
-  void cancelBatch();            // 中止
+  // cmdExecAll; true when a run started. Whatever fails on the way leaves
+  // the window as it was, with a message.
+  bool startBatch();
+  void cancelBatch();            // 中止: said so once the run has ended
+  // For a command of the window beyond the form's own (the scenarios): the
+  // mode of the check box, the four settings and the table found; nothing
+  // (with the message) when no table is found, or while a batch runs.
+  std::optional<CommandSettings> commandSettings();
   void showBatchShare();         // the window's timer, while a batch runs
-  BatchOutcome batchEnded();     // on the window's thread after postBatchEnded
+  // On the window's thread after postBatchEnded: the window leaves its busy
+  // state whatever fails, and then shows the run's messages.
+  BatchOutcome batchEnded();
   void resetSettings();          // menInitValue
   void keepColumnsToggled();     // menKeepColumns
   // The window closes (or the session ends): settings saved, a running batch
@@ -73,6 +90,8 @@ class Form {
   void setSummaryDetails(std::function<std::string(const BatchSummary&)> details) {
     summaryDetails_ = std::move(details);
   }
+  // What the window adds to its batch runs (form/batch_control.h).
+  void setBatchHooks(BatchHooks hooks) { batch_.setHooks(std::move(hooks)); }
 
   bool batchRunning() const { return batch_.running(); }
   Mode mode() const { return mode_; }
@@ -109,6 +128,7 @@ class Form {
   std::optional<Calculation> lastCalculation_;
   bool lastCalculationFailed_ = false;
   bool closing_ = false;
+  bool cancelRequested_ = false;
   std::function<std::string(const BatchSummary&)> summaryDetails_;
   BatchControl batch_;
 };

@@ -108,6 +108,7 @@ case $view in
     python3 tools/make_mesh_input.py "$work/Households.csv"
     "$bin" map data/EGapDis.txt "$work/Households.csv" "$work/Output.csv" >"$work/velmora.log" 2>&1 &
     title='^地図$'
+    ;;
   risk-curve)
     tools/make_scenarios.sh "$work/floods" 2000 10 30 100 >/dev/null
     "$bin" risk-curve data/EGapDis.txt "$work/floods/manifest.csv" "$work/floods/Scenarios.csv" mesh 2 \

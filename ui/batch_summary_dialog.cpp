@@ -24,6 +24,7 @@
 #include <cmath>
 
 #include "core/number_text.h"
+#include "form/settings.h"
 #include "ui/chart_parts.h"
 #include "ui/file_dialogs.h"
 #include "ui/gap_table_dialog.h"
@@ -37,8 +38,6 @@ namespace {
 const std::array<QString, 4> kColumnCaptions = {
     QStringLiteral("家計の選好特性（倍）"), QStringLiteral("住民の治水投資に対する支払い意思額（百万円）"),
     QStringLiteral("保険の最適カバー率（倍）"), QStringLiteral("流動性制約に伴う復旧遅延被害額（百万円）")};
-const std::array<QString, 4> kSettingCaptions = {QStringLiteral("保険加入率"), QStringLiteral("被害の発生確率"),
-                                                 QStringLiteral("利子率"), QStringLiteral("マークアップ率")};
 const std::array<QString, 5> kFigureCaptions = {QStringLiteral("件数"), QStringLiteral("合計"),
                                                 QStringLiteral("最小"), QStringLiteral("平均"),
                                                 QStringLiteral("最大")};
@@ -76,9 +75,10 @@ QString ModeText(Mode mode) {
 QString SettingsText(const BatchSummary& s) {
   QStringList parts;
   for (std::size_t k = 0; k < 4; ++k) {
-    const bool used = (k == 0) == (s.mode == Mode::WithoutRiskPremium);
-    parts << QStringLiteral("%1 %2%3").arg(kSettingCaptions[k], QString::fromStdString(s.settingTexts[k]),
-                                           used ? QString() : QStringLiteral("（使わない）"));
+    const form::Setting& setting = form::kSettings[k];
+    const QString caption = QString::fromUtf8(setting.caption.data(), qsizetype(setting.caption.size()));
+    const QString unused = form::UsedInMode(setting.key, s.mode) ? QString() : QStringLiteral("（使わない）");
+    parts << QStringLiteral("%1 %2%3").arg(caption, QString::fromStdString(s.settingTexts[k]), unused);
   }
   return parts.join(QStringLiteral("、"));
 }

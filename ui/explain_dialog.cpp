@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "form/settings.h"
 #include "ui/chart_parts.h"
 #include "ui/japanese_font.h"
 
@@ -141,19 +142,15 @@ ExplainDialog::ExplainDialog(QWidget* parent) : QDialog(parent) {
   resize(680, 640);
 }
 
-void ExplainDialog::showCalculation(const IndividualCalculation& c, bool lastAttemptFailed) {
-  const CommonSettingTexts texts = {c.settingTexts[0], c.settingTexts[1], c.settingTexts[2], c.settingTexts[3]};
-  explanation_ = ExplainHousehold(c.household, c.mode, texts, c.settings, c.table, c.gapTableFile);
+void ExplainDialog::showCalculation(const Explanation& explanation, bool lastAttemptFailed) {
+  explanation_ = explanation;
   const Explanation& e = explanation_;
 
-  mode_->setText(e.mode == Mode::WithRiskPremium ? QStringLiteral("1（リスクプレミアムを考慮）")
-                                                 : QStringLiteral("0（リスクプレミアムを考慮しない）"));
+  mode_->setText(Text(std::string(form::ModeText(e.mode))));
   const float singles[4] = {e.settings.InsuranceRate, e.settings.DamageProbability, e.settings.InterestRate,
                             e.settings.MarkupRate};
   for (int k = 0; k < 4; ++k) {
-    // The insurance rate belongs to the mode without the premium, the other
-    // three to the mode with it.
-    const bool used = (k == 0) != (e.mode == Mode::WithRiskPremium);
+    const bool used = form::UsedInMode(form::kSettings[static_cast<std::size_t>(k)].key, e.mode);
     const NamedQuantity single{"", QuantityKind::Single, singles[k], {}};
     settings_[k]->setText(Text(e.settingTexts[static_cast<std::size_t>(k)]) +
                           (used ? QStringLiteral("（単精度 %1）").arg(Text(QuantityText(single)))

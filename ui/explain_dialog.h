@@ -4,7 +4,6 @@
 #include <string>
 
 #include "batch/explain_row.h"
-#include "ui/individual_calculation.h"
 
 class QLabel;
 class QPushButton;
@@ -21,9 +20,9 @@ class ExplainDialog : public QDialog {
  public:
   explicit ExplainDialog(QWidget* parent = nullptr);
 
-  // Shows `calculation`; `lastAttemptFailed` says that a later calculation
-  // failed (the list still shows this one).
-  void showCalculation(const IndividualCalculation& calculation, bool lastAttemptFailed);
+  // Shows the explanation of a calculation; `lastAttemptFailed` says that a
+  // later calculation failed (the list still shows this one).
+  void showCalculation(const Explanation& explanation, bool lastAttemptFailed);
   const Explanation& explanation() const { return explanation_; }
   // The list as text, the same as the tool's.
   QString text() const;

@@ -60,9 +60,4 @@ QString QtFileDialogs::showSaveDialog(QWidget* owner, const QString& filter, con
   return Run(dialog);
 }
 
-QString WithCsvExtension(const QString& path) {
-  if (path.right(4).toLower() == QLatin1String(".csv")) return path;
-  return path + QStringLiteral(".csv");
-}
-
 }  // namespace velmora

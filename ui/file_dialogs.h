@@ -1,6 +1,8 @@
 #pragma once
 #include <QString>
 
+#include "form/file_dialogs.h"
+
 class QWidget;
 
 namespace velmora {
@@ -9,7 +11,7 @@ inline const QString kCsvFilter = QStringLiteral("CSVファイル(*.csv)");
 inline const QString kDefaultOutputName = QStringLiteral("Output.csv");
 // Shown when a name to save under lies in a folder that does not exist (%1).
 inline const QString kFolderNotFound =
-    QStringLiteral("%1\nフォルダーが見つかりません。\n正しいフォルダー名が入力されているかを確認してください。");
+    QStringLiteral("%1") + QString::fromUtf8(form::kFolderNotFound.data(), qsizetype(form::kFolderNotFound.size()));
 
 // The two file dialogs of the batch frame. Each answers a full path, or the
 // empty text when the user cancels. Tests answer them with a stand-in.
@@ -32,9 +34,5 @@ class QtFileDialogs : public FileDialogs {
   QString showSaveDialog(QWidget* owner, const QString& filter, const QString& folder,
                          const QString& defaultName) override;
 };
-
-// The output name as the batch writes it: ".csv" appended unless the last
-// four characters, lower-cased, are already ".csv".
-QString WithCsvExtension(const QString& path);
 
 }  // namespace velmora

@@ -2,56 +2,38 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
-#include <array>
-#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "core/gap_table.h"
+#include "batch/scenarios.h"
+#include "batch/summary.h"
 #include "core/records.h"
 #include "core/reporter.h"
-#include "batch/summary.h"
-#include "batch/scenarios.h"
-#include "ui/individual_calculation.h"
+#include "form/form.h"
 #include "ui/file_dialogs.h"
+#include "ui/form_widgets.h"
 #include "ui/settings_store.h"
 
 class QAction;
-class QCheckBox;
-class QFrame;
-class QGroupBox;
-class QLineEdit;
-class QMenu;
-class QProgressBar;
-class QPushButton;
+class QTimer;
 
 namespace velmora {
 
-class BatchProgress;
-struct BatchCommand;
-enum class BatchOutcome;
 class BatchSummaryDialog;
 class ExplainDialog;
 class GapTableDialog;
+class MapGatherer;
 class MapView;
 struct MapCells;
 class RiskCurveView;
 class ScenarioDialog;
-class TextBox;
 
-// The batch progress bar's text for `steps` of its 1000 after `seconds`:
-// the percentage, and from the first second on the time left.
-QString BatchProgressText(int steps, double seconds);
-
-// Twips to device-independent pixels: the window is laid out in twips, 15 to
-// a pixel.
-constexpr int Px(int twips) { return twips / 15; }
-
-// The one window of the program. Every control carries its fixed name as its
-// object name, so tests and scripts find it with findChild.
-class frmMain : public QMainWindow {
+// The one window of the program: the layout's controls as Qt widgets over
+// the form, which decides what each of them does. Every control carries its
+// fixed name as its object name, so tests and scripts find it with findChild.
+class frmMain : public QMainWindow, private form::FormView {
   Q_OBJECT
  public:
   // `reporter` and `dialogs` default to message boxes and Qt's file dialogs;
@@ -61,153 +43,75 @@ class frmMain : public QMainWindow {
 
   const QString& appFolder() const { return appFolder_; }
   // The table the last command found (empty when it found none).
-  const std::filesystem::path& gapTableFile() const { return gapTableFile_; }
-  Mode riskPremiumMode() const { return riskPremiumMode_; }
+  const std::filesystem::path& gapTableFile() const { return form_->gapTableFile(); }
+  Mode riskPremiumMode() const { return form_->mode(); }
   // Read it only while no batch runs: the run's thread fills it.
-  const CommonSettings& commonSettings() const { return settings_; }
-  bool isBatchRunning() const { return batchRunning_; }
-
-  // What the views of the 表示 menu show. The last successful individual
-  // calculation (none before the first), and whether a calculation failed
-  // since.
-  const std::optional<IndividualCalculation>& lastCalculation() const { return lastCalculation_; }
-  bool lastCalculationFailed() const { return lastCalculationFailed_; }
+  const CommonSettings& commonSettings() const { return form_->settings(); }
+  bool isBatchRunning() const { return form_->batchRunning(); }
   // The summary of the last batch run from the window that completed.
-  const std::optional<BatchSummary>& lastBatchSummary() const { return lastBatchSummary_; }
+  const std::optional<BatchSummary>& lastBatchSummary() const { return form_->lastBatchSummary(); }
   // The cells of the last completed batch run whose input has a mesh column
   // (none otherwise), for 表示 → 地図.
   const std::shared_ptr<const MapCells>& lastMap() const { return lastMap_; }
-  // 設定 → 9列目以降を結果に残す.
-  bool keepsColumns() const;
 
-  void LoadSettings();
-  void SaveSettings();
+  void LoadSettings() { form_->loadSettings(); }
+  void SaveSettings() { form_->saveSettings(); }
 
  public slots:
-  void chkRP_Click();
   void cmdExec_Click();
-  void cmdExecAll_Click();
-  void cmdSelInFile_Click();
-  void cmdSelOutFile_Click();
-  void cmdCancelAll_Click();
-  void menInitValue_Click();
-  void menuExit_Click();
-  void menKeepColumns_Click();
-  void menExplain_Click();
-  void menGapTable_Click();
-  void menBatchSummary_Click();
-  void menMap_Click();
-  void menScenarios_Click();
-  void menRiskCurve_Click();
-
- signals:
-  // After every press of 個別計算, whether it succeeded or not.
-  void calculationEnded();
-  // After every batch run from the window that completed.
-  void batchCompleted();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void buildControls();
+  // form::FormView
+  std::string text(std::string_view box) const override;
+  void setText(std::string_view box, std::string_view text) override;
+  void setEnabled(std::string_view control, bool enabled) override;
+  bool isChecked(std::string_view control) const override;
+  void setChecked(std::string_view control, bool checked) override;
+  void focusBox(std::string_view box) override;
+  void showBatchRunning(bool running) override;
+  void showBatchShare(const form::BatchShare& share) override;
+  void postBatchEnded() override;
+  std::string decimalSeparator() const override;
+
   void buildMenus();
-  void setTabOrder();
-  QString decimalSeparator() const;
-  QString defaultText(const char* text) const;
-  // The texts of txtC1..txtC4, owned for one command.
-  std::array<std::string, 4> commonSettingTexts() const;
-  QLineEdit* settingBox(const char* key) const;
-  void setBatchRunning(bool running);
-  // Runs the batch command on a thread of its own while this thread keeps
-  // handling the window's events; returns once the run has ended.
-  BatchOutcome runBatchWhileLive(const BatchCommand& command, Reporter& messages, BatchProgress& progress,
-                        BatchSummary* summary);
-  void showBatchProgress(const BatchProgress& progress);
-  // Finds EGapDis.txt for a command into gapTableFile_; reports when none is found.
-  bool findGapTable();
-  // The individual calculation proper; true when its results are shown.
-  bool calculate();
-  // After a check's `message`: selects the box it refused.
-  void selectFailedBox(const std::string& message);
+  void connectCommands();
+  QWidget* widget(std::string_view name) const;
+  QAction* action(std::string_view name) const;
+  void batchEnded();
   // The views that are open follow what the commands leave.
   void updateViews();
+  void fill(ExplainDialog& view) const;
+  void fill(GapTableDialog& view) const;
+  void fill(BatchSummaryDialog& view) const;
+  void fill(RiskCurveView& view) const;
+  void openScenarios();
 
   std::unique_ptr<Reporter> ownReporter_;
   std::unique_ptr<FileDialogs> ownDialogs_;
   Reporter* reporter_;
   FileDialogs* dialogs_;
-  SettingsStore store_;
-
-  // Kept for the window's whole life, as the commands leave them.
+  std::unique_ptr<DialogsForForm> formDialogs_;
+  QtSettingsStore store_;
   QString appFolder_;
-  Mode riskPremiumMode_ = Mode::WithRiskPremium;
-  CommonSettings settings_;
-  GapTable table_;
-  std::filesystem::path gapTableFile_;
+  std::unique_ptr<form::Form> form_;
+  QTimer* shareTimer_ = nullptr;
+  bool busyCursor_ = false;
 
-  std::optional<IndividualCalculation> lastCalculation_;
-  bool lastCalculationFailed_ = false;
-  std::optional<BatchSummary> lastBatchSummary_;
   // Windows of their own (ui/view_window.h), built on first use.
-  QPointer<ExplainDialog> explainDialog_;
-  QPointer<GapTableDialog> gapTableDialog_;
-  QPointer<BatchSummaryDialog> batchSummaryDialog_;
+  QPointer<ExplainDialog> explainView_;
+  QPointer<GapTableDialog> gapTableView_;
+  QPointer<BatchSummaryDialog> batchSummaryView_;
+  // The map gathered while a batch runs, and the last completed run's.
+  std::unique_ptr<MapGatherer> map_;
   std::shared_ptr<const MapCells> lastMap_;
   QPointer<MapView> mapView_;
   // ファイル → シナリオ計算 and 表示 → リスクカーブ.
   ScenarioDialog* scenarioDialog_ = nullptr;
   QPointer<RiskCurveView> riskCurveView_;
   std::optional<ScenarioSummary> lastScenarioSummary_;
-
-  bool batchRunning_ = false;
-  bool closeRequested_ = false;
-  // The running batch's progress, so that a close can cancel it.
-  BatchProgress* runningBatch_ = nullptr;
-  bool cancelRequested_ = false;
-  std::chrono::steady_clock::time_point batchStarted_;
-
-  QGroupBox* Frame1 = nullptr;
-  QGroupBox* Frame2 = nullptr;
-  QGroupBox* Frame4 = nullptr;
-  QCheckBox* chkRP = nullptr;
-  QLineEdit* txtC1 = nullptr;
-  QLineEdit* txtC2 = nullptr;
-  QLineEdit* txtC3 = nullptr;
-  QLineEdit* txtC4 = nullptr;
-  QLineEdit* txtInFile = nullptr;
-  QLineEdit* txtOutFile = nullptr;
-  QPushButton* cmdSelInFile = nullptr;
-  QPushButton* cmdSelOutFile = nullptr;
-  QPushButton* cmdExecAll = nullptr;
-  QProgressBar* prgBatch = nullptr;
-  QPushButton* cmdCancelAll = nullptr;
-  QLineEdit* txtU2 = nullptr;
-  QLineEdit* txtU3 = nullptr;
-  QLineEdit* txtU4 = nullptr;
-  QLineEdit* txtU5 = nullptr;
-  QLineEdit* txtU6 = nullptr;
-  QLineEdit* txtU7 = nullptr;
-  QLineEdit* txtU8 = nullptr;
-  QLineEdit* txtU9 = nullptr;
-  QFrame* Line1 = nullptr;
-  TextBox* txtA1 = nullptr;
-  TextBox* txtA2 = nullptr;
-  TextBox* txtA3 = nullptr;
-  TextBox* txtA4 = nullptr;
-  QPushButton* cmdExec = nullptr;
-  QMenu* menuFile = nullptr;
-  QAction* menuExit = nullptr;
-  QMenu* menuSetting = nullptr;
-  QAction* menInitValue = nullptr;
-  QAction* menKeepColumns = nullptr;
-  QMenu* menuView = nullptr;
-  QAction* menExplain = nullptr;
-  QAction* menGapTable = nullptr;
-  QAction* menBatchSummary = nullptr;
-  QAction* menMap = nullptr;
-  QAction* menScenarios = nullptr;
-  QAction* menRiskCurve = nullptr;
 };
 
 }  // namespace velmora

@@ -27,12 +27,11 @@
 #include "batch/summary.h"
 #include "core/number_text.h"
 #include "core/reporter.h"
+#include "form/held_messages.h"
 #include "map/map_writer.h"
-#include "ui/deferred_reporter.h"
 #include "ui/explain_dialog.h"
 #include "ui/file_dialogs.h"
 #include "ui/gap_table_dialog.h"
-#include "ui/individual_calculation.h"
 #include "ui/japanese_font.h"
 #include "ui/map_file.h"
 
@@ -647,15 +646,8 @@ bool MapView::explainCell(std::size_t index) {
                         .toStdString());
     return false;
   }
-  IndividualCalculation calculation;
-  calculation.household = e->household;
-  calculation.mode = m.mode;
-  calculation.settingTexts = m.settingTexts;
-  calculation.settings = m.settings;
-  calculation.table = m.table;
-  calculation.gapTableFile = m.gapTableFile;
   if (explain_ == nullptr) explain_ = new ExplainDialog(this);
-  explain_->showCalculation(calculation, false);
+  explain_->showCalculation(*e, false);
   explain_->setWindowTitle(QStringLiteral("計算過程（%1 行目、メッシュ %2）")
                                .arg(line)
                                .arg(QString::fromStdString(model_->meshCell(index).text())));
@@ -695,7 +687,7 @@ bool MapView::saveMapFile(const QString& file) {
   // meanwhile.
   const BatchSummary run = cells_->run;
   const std::filesystem::path target(file.toStdU16String());
-  DeferredReporter messages;
+  form::HeldMessages messages;
   std::atomic<bool> ended{false};
   bool saved = false;
   save_->setEnabled(false);

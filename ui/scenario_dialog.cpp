@@ -16,7 +16,8 @@
 #include <system_error>
 
 #include "core/number_text.h"
-#include "ui/deferred_reporter.h"
+#include "form/file_dialogs.h"
+#include "form/held_messages.h"
 #include "ui/file_dialogs.h"
 #include "ui/japanese_font.h"
 #include "ui/message_box_reporter.h"
@@ -175,7 +176,7 @@ void ScenarioDialog::setManifest(const QString& file) {
 void ScenarioDialog::chooseOutput() {
   const QString folder = manifest_->text().isEmpty() ? QString() : QFileInfo(manifest_->text()).absolutePath();
   const QString chosen = dialogs_->showSaveDialog(this, kCsvFilter, folder, QStringLiteral("Scenarios.csv"));
-  if (!chosen.isEmpty()) setOutput(WithCsvExtension(chosen));
+  if (!chosen.isEmpty()) setOutput(QString::fromStdString(form::WithCsvExtension(chosen.toStdString())));
 }
 
 void ScenarioDialog::setOutput(const QString& file) {
@@ -216,7 +217,7 @@ void ScenarioDialog::run() {
 
   progress_ = std::make_unique<BatchProgress>();
   passes_ = std::make_unique<ScenarioPasses>();
-  messages_ = std::make_unique<DeferredReporter>();
+  messages_ = std::make_unique<form::HeldMessages>();
   summary_ = std::make_unique<ScenarioSummary>();
   ended_.store(false);
   outcome_ = BatchOutcome::Failed;

@@ -13,6 +13,7 @@
 
 #include "batch/scenarios.h"
 #include "core/reporter.h"
+#include "form/held_messages.h"
 
 class QComboBox;
 class QLineEdit;
@@ -22,7 +23,6 @@ class QTimer;
 
 namespace velmora {
 
-class DeferredReporter;
 class FileDialogs;
 
 class ScenarioDialog : public QDialog {
@@ -83,7 +83,7 @@ class ScenarioDialog : public QDialog {
   bool running_ = false;
   std::unique_ptr<BatchProgress> progress_;
   std::unique_ptr<ScenarioPasses> passes_;
-  std::unique_ptr<DeferredReporter> messages_;
+  std::unique_ptr<form::HeldMessages> messages_;
   std::unique_ptr<ScenarioSummary> summary_;
   BatchOutcome outcome_ = BatchOutcome::Failed;
   std::atomic<bool> ended_{false};

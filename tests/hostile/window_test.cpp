@@ -149,6 +149,8 @@ class WindowBatch : public Window {
     Box(window, "txtInFile")->setText(QString::fromStdString(in.string()));
     Box(window, "txtOutFile")->setText(QString::fromStdString(out.string()));
     Button(window, "cmdExecAll")->click();
+    // The run goes on on its worker; the window hears of its end.
+    while (window.isBatchRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
   }
   TempDir dir;
 };

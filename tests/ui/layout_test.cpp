@@ -1,5 +1,6 @@
-// The window as laid out: every control's place, caption and initial state,
-// the menus, the tab order and the Japanese text.
+// The window as laid out: every control of the layout data drawn at its
+// place with its caption and initial state, the menus, the tab order and the
+// Japanese text.
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QtTest>
 
 #include "core/messages.h"
+#include "form/layout.h"
 #include "ui/app_folder.h"
 #include "ui/qt_translations.h"
 #include "ui/wrap_label.h"
@@ -22,79 +24,18 @@ using namespace velmora::test;
 
 namespace {
 
-enum Kind { Frame, Check, Label, RightLabel, Numeric, Result, File, Button };
+using form::Control;
+using form::Kind;
 
-struct Control {
-  const char* name;
-  Kind kind;
-  const char* parent;
-  const char* text;
-  int left, top, width, height;  // twips
-};
+// The controls shown at rest (not those of a running batch, nor the rule).
+std::vector<const Control*> Drawn() {
+  std::vector<const Control*> drawn;
+  for (const Control& c : form::Controls()) {
+    if (c.tab >= 0) drawn.push_back(&c);
+  }
+  return drawn;
+}
 
-// Every control with its frame, caption or initial text and its place.
-const Control kControls[] = {
-    {"Frame1", Frame, "client", "全メッシュ共通の項目", 120, 120, 4695, 3135},
-    {"chkRP", Check, "Frame1", "リスクプレミアムを考慮する(&T)", 240, 360, 3375, 255},
-    {"Label1", RightLabel, "Frame1", "保険加入率：", 120, 765, 1575, 255},
-    {"txtC1", Numeric, "Frame1", "0.610", 1680, 720, 1575, 270},
-    {"Label9", Label, "Frame1", "（倍）", 3360, 765, 375, 255},
-    {"Label2", RightLabel, "Frame1", "被害の発生確率：", 120, 1125, 1575, 255},
-    {"txtC2", Numeric, "Frame1", "0.025", 1680, 1080, 1575, 270},
-    {"Label10", Label, "Frame1", "（倍）", 3360, 1125, 375, 255},
-    {"Label3", RightLabel, "Frame1", "利子率：", 120, 1485, 1575, 255},
-    {"txtC3", Numeric, "Frame1", "0.040", 1680, 1440, 1575, 270},
-    {"Label11", Label, "Frame1", "（倍）", 3360, 1485, 375, 255},
-    {"Label4", RightLabel, "Frame1", "マークアップ率：", 120, 1845, 1575, 255},
-    {"txtC4", Numeric, "Frame1", "3.140", 1680, 1800, 1575, 270},
-    {"Label12", Label, "Frame1", "（倍）", 3360, 1845, 375, 255},
-    {"Frame4", Frame, "client", "CSVファイルから一括計算", 120, 3360, 4695, 2175},
-    {"Label33", Label, "Frame4", "入力ファイル", 360, 360, 1695, 255},
-    {"txtInFile", File, "Frame4", "", 240, 600, 3735, 270},
-    {"cmdSelInFile", Button, "Frame4", "選択", 3960, 600, 615, 255},
-    {"Label34", Label, "Frame4", "出力ファイル", 360, 960, 1695, 255},
-    {"txtOutFile", File, "Frame4", "", 240, 1200, 3735, 270},
-    {"cmdSelOutFile", Button, "Frame4", "選択", 3960, 1200, 615, 255},
-    {"cmdExecAll", Button, "Frame4", "一括計算(&E)", 3120, 1680, 1455, 375},
-    {"Frame2", Frame, "client", "入力値から個別計算（世帯当たり）", 5040, 120, 4935, 5415},
-    {"Label6", RightLabel, "Frame2", "家屋被害：", 360, 405, 1575, 255},
-    {"txtU2", Numeric, "Frame2", "9.725", 1920, 360, 1575, 270},
-    {"Label14", Label, "Frame2", "（百万円）", 3600, 405, 855, 255},
-    {"Label7", RightLabel, "Frame2", "家財被害：", 360, 765, 1575, 255},
-    {"txtU3", Numeric, "Frame2", "7.380", 1920, 720, 1575, 270},
-    {"Label15", Label, "Frame2", "（百万円）", 3600, 765, 855, 255},
-    {"Label8", RightLabel, "Frame2", "世帯金融資産残高：", 360, 1125, 1575, 255},
-    {"txtU4", Numeric, "Frame2", "4.810", 1920, 1080, 1575, 270},
-    {"Label16", Label, "Frame2", "（百万円）", 3600, 1125, 855, 255},
-    {"Label32", RightLabel, "Frame2", "世帯年収：", 360, 1485, 1575, 255},
-    {"txtU5", Numeric, "Frame2", "3.570", 1920, 1440, 1575, 270},
-    {"Label31", Label, "Frame2", "（百万円）", 3600, 1485, 855, 255},
-    {"Label17", RightLabel, "Frame2", "土地資産額：", 360, 1845, 1575, 255},
-    {"txtU6", Numeric, "Frame2", "7.416", 1920, 1800, 1575, 270},
-    {"Label18", Label, "Frame2", "（百万円）", 3600, 1845, 855, 255},
-    {"Label19", RightLabel, "Frame2", "家庭用品額：", 360, 2205, 1575, 255},
-    {"txtU7", Numeric, "Frame2", "14.759", 1920, 2160, 1575, 270},
-    {"Label20", Label, "Frame2", "（百万円）", 3600, 2205, 855, 255},
-    {"Label21", RightLabel, "Frame2", "家屋価格：", 360, 2565, 1575, 255},
-    {"txtU8", Numeric, "Frame2", "22.616", 1920, 2520, 1575, 270},
-    {"Label22", Label, "Frame2", "（百万円）", 3600, 2565, 855, 255},
-    {"Label23", RightLabel, "Frame2", "物質資産への投資を除く消費額：", 300, 2880, 1575, 375},
-    {"txtU9", Numeric, "Frame2", "3.321", 1920, 2880, 1575, 270},
-    {"Label24", Label, "Frame2", "（百万円）", 3600, 2925, 855, 255},
-    {"Label25", RightLabel, "Frame2", "家計の選好特性：", 360, 3525, 1575, 255},
-    {"txtA1", Result, "Frame2", "", 1920, 3480, 1575, 270},
-    {"Label26", Label, "Frame2", "（倍）", 3600, 3525, 855, 255},
-    {"Label35", RightLabel, "Frame2", "住民の治水投資に対する支払い意思額：", 120, 3780, 1755, 375},
-    {"txtA2", Result, "Frame2", "", 1920, 3840, 1575, 270},
-    {"Label36", Label, "Frame2", "（百万円）", 3600, 3900, 1215, 255},
-    {"Label27", RightLabel, "Frame2", "保険の最適カバー率：", 120, 4245, 1815, 255},
-    {"txtA3", Result, "Frame2", "", 1920, 4200, 1575, 270},
-    {"Label28", Label, "Frame2", "（倍）", 3600, 4245, 855, 255},
-    {"Label29", RightLabel, "Frame2", "流動性制約に伴う復旧遅延被害額：", 300, 4545, 1575, 375},
-    {"txtA4", Result, "Frame2", "", 1920, 4560, 1575, 270},
-    {"Label30", Label, "Frame2", "（百万円）", 3600, 4605, 1215, 255},
-    {"cmdExec", Button, "Frame2", "個別計算(&A)", 3360, 4920, 1455, 375},
-};
 
 QString CaptionOf(QWidget* w) {
   if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
@@ -107,7 +48,7 @@ QString CaptionOf(QWidget* w) {
 // Every character a font must draw: the captions without their "&".
 QStringList AllCaptions(QWidget& window) {
   QStringList captions;
-  for (const Control& c : kControls) captions << QString::fromUtf8(c.text).remove(QLatin1Char('&'));
+  for (const Control* c : Drawn()) captions << Q(c->caption).remove(QLatin1Char('&'));
   for (QAction* a : window.findChildren<QAction*>()) captions << a->text().remove(QLatin1Char('&'));
   captions << QString::fromUtf8(msg::kCommonSettingsInvalid) << QString::fromUtf8(msg::kNotComputable)
            << QString::fromUtf8(msg::kAssetSumZero) << QString::fromUtf8(msg::kLiquiditySumZero)
@@ -162,52 +103,56 @@ class LayoutTest : public QObject {
 
   void everyControlAtItsPlaceWithItsCaption() {
     frmMain w(&reporter_, &dialogs_);
-    for (const Control& c : kControls) {
-      const QString name = QString::fromLatin1(c.name);
+    for (const Control* control : Drawn()) {
+      const Control& c = *control;
+      const QString name = Q(c.name);
       QWidget* widget = w.findChild<QWidget*>(name);
-      QVERIFY2(widget, c.name);
-      QCOMPARE(widget->parentWidget()->objectName(), QString::fromLatin1(c.parent));
+      QVERIFY2(widget, qPrintable(name));
+      QCOMPARE(widget->parentWidget()->objectName(), Q(c.parent));
       QCOMPARE(widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
-      QCOMPARE(CaptionOf(widget), QString::fromUtf8(c.text));
-      QVERIFY2(widget->isEnabled() == (name != QLatin1String("txtC1")), c.name);
+      QCOMPARE(CaptionOf(widget), Q(c.caption));
+      QVERIFY2(widget->isEnabled() == (name != QLatin1String("txtC1")), qPrintable(name));
       auto* box = qobject_cast<QLineEdit*>(widget);
       auto* label = qobject_cast<QLabel*>(widget);
+      const char* n = c.name.data();  // a literal: ends in a zero
       switch (c.kind) {
-        case Label:
-        case RightLabel:
-          QVERIFY2(label && label->wordWrap(), c.name);
-          QCOMPARE(bool(label->alignment() & Qt::AlignRight), c.kind == RightLabel);
+        case Kind::Label:
+        case Kind::RightLabel:
+          QVERIFY2(label && label->wordWrap(), n);
+          QCOMPARE(bool(label->alignment() & Qt::AlignRight), c.kind == Kind::RightLabel);
           QCOMPARE(label->focusPolicy(), Qt::NoFocus);
           break;
-        case Numeric:
-          QVERIFY2(box && !box->isReadOnly(), c.name);
+        case Kind::Numeric:
+          QVERIFY2(box && !box->isReadOnly(), n);
           QVERIFY(box->alignment() & Qt::AlignRight);
-          QVERIFY2(!box->testAttribute(Qt::WA_InputMethodEnabled), c.name);
+          QVERIFY2(!box->testAttribute(Qt::WA_InputMethodEnabled), n);
           QVERIFY(box->palette().color(QPalette::Base) != QColor(192, 192, 255));
           break;
-        case Result:
-          QVERIFY2(box && box->isReadOnly(), c.name);
+        case Kind::Result:
+          QVERIFY2(box && box->isReadOnly(), n);
           QVERIFY(box->alignment() & Qt::AlignRight);
           QCOMPARE(box->palette().color(QPalette::Active, QPalette::Base), QColor(192, 192, 255));
           QCOMPARE(box->palette().color(QPalette::Inactive, QPalette::Base), QColor(192, 192, 255));
           QVERIFY(box->focusPolicy() & Qt::TabFocus);
           break;
-        case File:
-          QVERIFY2(box && box->isReadOnly(), c.name);
+        case Kind::File:
+          QVERIFY2(box && box->isReadOnly(), n);
           QVERIFY(!(box->alignment() & Qt::AlignRight));
           QVERIFY(box->palette().color(QPalette::Base) != QColor(192, 192, 255));
           break;
-        case Button: {
+        case Kind::Button: {
           auto* b = qobject_cast<QPushButton*>(widget);
-          QVERIFY2(b && !b->isDefault() && !b->autoDefault(), c.name);
+          QVERIFY2(b && !b->isDefault() && !b->autoDefault(), n);
           break;
         }
-        case Check:
+        case Kind::Check:
           QVERIFY(qobject_cast<QCheckBox*>(widget)->isChecked());
           break;
-        case Frame:
+        case Kind::Frame:
           QVERIFY(qobject_cast<QGroupBox*>(widget));
           break;
+        default:
+          QFAIL(n);
       }
     }
     // The rule between household values and results.
@@ -346,21 +291,22 @@ class LayoutTest : public QObject {
   void boxesAreNamedByTheirItemLabels() {
     frmMain w(&reporter_, &dialogs_);
     int boxes = 0;
-    for (std::size_t i = 1; i < std::size(kControls); ++i) {
-      const Control& c = kControls[i];
-      if (c.kind != Numeric && c.kind != Result && c.kind != File) continue;
+    const std::vector<const Control*> drawn = Drawn();
+    for (std::size_t i = 1; i < drawn.size(); ++i) {
+      const Control& c = *drawn[i];
+      if (c.kind != Kind::Numeric && c.kind != Kind::Result && c.kind != Kind::File) continue;
       ++boxes;
-      const Control& item = kControls[i - 1];
-      QVERIFY2(item.kind == Label || item.kind == RightLabel, c.name);
-      auto* label = w.findChild<QLabel*>(QString::fromLatin1(item.name));
-      QLineEdit* box = Box(w, c.name);
+      const Control& item = *drawn[i - 1];
+      QVERIFY2(item.kind == Kind::Label || item.kind == Kind::RightLabel, c.name.data());
+      auto* label = w.findChild<QLabel*>(Q(item.name));
+      QLineEdit* box = Box(w, c.name.data());
       QCOMPARE(label->buddy(), box);
       QAccessibleInterface* a = QAccessible::queryAccessibleInterface(box);
-      QVERIFY2(a, c.name);
-      QCOMPARE(a->text(QAccessible::Name), QString::fromUtf8(item.text).remove(QChar(0xFF1A)));
+      QVERIFY2(a, c.name.data());
+      QCOMPARE(a->text(QAccessible::Name), Q(item.caption).remove(QChar(0xFF1A)));
       // Labelled first by its item label, then by its frame.
       const auto labels = a->relations(QAccessible::Label);
-      QVERIFY2(!labels.isEmpty() && labels[0].first->object() == label, c.name);
+      QVERIFY2(!labels.isEmpty() && labels[0].first->object() == label, c.name.data());
     }
     QCOMPARE(boxes, 18);
     QCOMPARE(QAccessible::queryAccessibleInterface(Box(w, "txtU2"))->text(QAccessible::Name),

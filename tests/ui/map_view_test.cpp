@@ -87,6 +87,7 @@ class MapViewTest : public QObject {
     QTest::mouseClick(button("cmdSelInFile"), Qt::LeftButton);
     QTest::mouseClick(button("cmdSelOutFile"), Qt::LeftButton);
     QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
+    WaitForBatch(*w_);
     QCOMPARE(MessageTexts(*reporter_), QStringList{QStringLiteral("一括計算の結果を出力ファイルに書き込みました")});
     reporter_->messages.clear();
   }

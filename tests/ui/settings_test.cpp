@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QtTest>
 
+#include "form/settings.h"
 #include "ui/settings_store.h"
 #include "ui_fixture.h"
 
@@ -15,15 +16,20 @@ using namespace velmora::test;
 
 namespace {
 
+using form::kSettings;
+
+QString Name(const form::Setting& s) { return QString::fromLatin1(s.key.data(), static_cast<qsizetype>(s.key.size())); }
+QLineEdit* SettingBox(QWidget& w, const form::Setting& s) { return w.findChild<QLineEdit*>(Name(s)); }
+
 QStringList SettingBoxTexts(QWidget& w) {
   QStringList texts;
-  for (const auto& key : SettingsStore::kKeys) texts << Box(w, key.name)->text();
+  for (const auto& s : kSettings) texts << SettingBox(w, s)->text();
   return texts;
 }
 
 QStringList Defaults() {
   QStringList texts;
-  for (const auto& key : SettingsStore::kKeys) texts << QString::fromLatin1(key.defaultText);
+  for (const auto& s : kSettings) texts << QString::fromLatin1(s.defaultText.data(), qsizetype(s.defaultText.size()));
   return texts;
 }
 
@@ -55,30 +61,22 @@ class SettingsTest : public QObject {
   void init() { ClearStore(); }
   void cleanup() { QVERIFY(reporter_.messages.empty()); }
 
-  void keysInOrderWithTheModelsDefaults() {
-    const char* names[] = {"txtC1", "txtC2", "txtC3", "txtC4", "txtU2", "txtU3",
-                           "txtU4", "txtU5", "txtU6", "txtU7", "txtU8", "txtU9"};
-    for (std::size_t i = 0; i < 12; ++i) QCOMPARE(SettingsStore::kKeys[i].name, names[i]);
-    QCOMPARE(Defaults(), (QStringList{"0.610", "0.025", "0.040", "3.140", "9.725", "7.380", "4.810", "3.570",
-                                      "7.416", "14.759", "22.616", "3.321"}));
-  }
-
-  void storeAnswersDefaultsOnlyForAbsentKeys() {
-    SettingsStore store;
-    QCOMPARE(store.get(QStringLiteral("txtC1"), QStringLiteral("d")), QStringLiteral("d"));
-    store.save(QStringLiteral("txtC1"), QString());
-    QCOMPARE(store.get(QStringLiteral("txtC1"), QStringLiteral("d")), QString());
+  void storeAnswersNothingOnlyForAbsentKeys() {
+    QtSettingsStore store;
+    QVERIFY(!store.get("Setting", "txtC1"));
+    store.save("Setting", {{"txtC1", ""}});
+    QCOMPARE(store.get("Setting", "txtC1"), std::optional<std::string>(""));
     // Texts that an INI file could take for something else come back as typed.
     for (const QString& text :
          {QStringLiteral("1,5"), QStringLiteral("@Invalid()"), QStringLiteral("a=b;c"), QStringLiteral(" 0.5 "),
           QStringLiteral("世帯\"年収\""), QStringLiteral("true"), QStringLiteral("1,2,3"), QStringLiteral(" ,\\, "),
           QStringLiteral("C:\\data\\1,5.csv"), QStringLiteral("\"1\",2")}) {
-      store.save(QStringLiteral("txtU2"), text);
-      QCOMPARE(SettingsStore().get(QStringLiteral("txtU2"), QStringLiteral("d")), text);
+      store.save("Setting", {{"txtU2", text.toStdString()}});
+      QCOMPARE(QString::fromStdString(QtSettingsStore().get("Setting", "txtU2").value_or("(absent)")), text);
     }
-    store.deleteApplication();
-    QCOMPARE(store.get(QStringLiteral("txtU2"), QStringLiteral("d")), QStringLiteral("d"));
-    store.deleteApplication();  // nothing stored: still fine
+    store.deleteAll();
+    QVERIFY(!store.get("Setting", "txtU2"));
+    store.deleteAll();  // nothing stored: still fine
   }
 
   // A value written into the store by hand loads as the text it holds, also
@@ -116,9 +114,7 @@ class SettingsTest : public QObject {
   void oneSaveWritesTheStoreOnce() {
     frmMain w(&reporter_, &dialogs_);
     w.SaveSettings();  // the store's folder exists from here on
-    for (std::size_t i = 0; i < SettingsStore::kKeys.size(); ++i) {
-      Box(w, SettingsStore::kKeys[i].name)->setText(QString::number(i + 100));
-    }
+    for (std::size_t i = 0; i < kSettings.size(); ++i) SettingBox(w, kSettings[i])->setText(QString::number(i + 100));
     const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     QVERIFY(watch >= 0);
     QVERIFY(::inotify_add_watch(watch, QFile::encodeName(QFileInfo(storeFile()).absolutePath()).constData(),
@@ -145,14 +141,14 @@ class SettingsTest : public QObject {
       frmMain w(&reporter_, &dialogs_);
       QCOMPARE(SettingBoxTexts(w), Defaults());
       QApplication::processEvents();
-      for (const auto& key : SettingsStore::kKeys) QVERIFY(Stored(QString::fromLatin1(key.name)).isNull());
+      for (const auto& key : kSettings) QVERIFY(Stored(Name(key)).isNull());
       w.show();
       QVERIFY(QTest::qWaitForWindowExposed(&w));
       QVERIFY(w.close());
     }
-    for (const auto& key : SettingsStore::kKeys) {
-      QCOMPARE(Stored(QString::fromLatin1(key.name)).toString(), QString::fromLatin1(key.defaultText));
-    }
+    QStringList stored;
+    for (const auto& key : kSettings) stored << Stored(Name(key)).toString();
+    QCOMPARE(stored, Defaults());
   }
 
   void typedValuesComeBackAfterRestart_data() {
@@ -167,7 +163,7 @@ class SettingsTest : public QObject {
       frmMain w(&reporter_, &dialogs_);
       w.show();
       QVERIFY(QTest::qWaitForWindowExposed(&w));
-      for (int i = 0; i < 12; ++i) Box(w, SettingsStore::kKeys[i].name)->setText(typed[i]);
+      for (int i = 0; i < 12; ++i) SettingBox(w, kSettings[static_cast<std::size_t>(i)])->setText(typed[i]);
       // Disabled boxes are kept like the others.
       w.findChild<QCheckBox*>(QStringLiteral("chkRP"))->setChecked(false);
       if (byMenu) {
@@ -188,21 +184,18 @@ class SettingsTest : public QObject {
     frmMain w(&reporter_, &dialogs_);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    for (const auto& key : SettingsStore::kKeys) Box(w, key.name)->setText(QStringLiteral("9"));
+    for (const auto& key : kSettings) SettingBox(w, key)->setText(QStringLiteral("9"));
     w.findChild<QCheckBox*>(QStringLiteral("chkRP"))->setChecked(false);
     Box(w, "txtInFile")->setText(QStringLiteral("/in.csv"));
     Box(w, "txtOutFile")->setText(QStringLiteral("/out.csv"));
     Box(w, "txtA1")->setText(QStringLiteral("-"));
     Box(w, "txtA4")->setText(QStringLiteral("1.000"));
-    {
-      SettingsStore store;  // something stale that the reset must remove
-      store.save(QStringLiteral("txtC1"), QStringLiteral("stale"));
-    }
+    QtSettingsStore().save("Setting", {{"txtC1", "stale"}});  // something stale that the reset must remove
     w.findChild<QAction*>(QStringLiteral("menInitValue"))->trigger();
     QCOMPARE(SettingBoxTexts(w), Defaults());
-    for (const auto& key : SettingsStore::kKeys) {
-      QCOMPARE(Stored(QString::fromLatin1(key.name)).toString(), QString::fromLatin1(key.defaultText));
-    }
+    QStringList stored;
+    for (const auto& key : kSettings) stored << Stored(Name(key)).toString();
+    QCOMPARE(stored, Defaults());
     QVERIFY(!w.findChild<QCheckBox*>(QStringLiteral("chkRP"))->isChecked());
     QVERIFY(Box(w, "txtC1")->isEnabled());
     QVERIFY(!Box(w, "txtC2")->isEnabled());

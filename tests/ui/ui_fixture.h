@@ -2,6 +2,7 @@
 // Helpers shared by the window tests: scripted file dialogs, a guard against
 // modal boxes, settings in a temporary folder.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -72,6 +73,16 @@ inline QStringList Texts(QWidget& window, std::initializer_list<const char*> nam
   QStringList texts;
   for (const char* n : names) texts << Box(window, n)->text();
   return texts;
+}
+
+// A batch click returns at once: the run goes on on its worker and tells the
+// window when it has ended.
+inline void WaitForBatch(frmMain& window, int ms = 120000) {
+  QElapsedTimer waited;
+  waited.start();
+  while (window.isBatchRunning() && waited.elapsed() < ms) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+  }
 }
 
 inline QStringList MessageTexts(const RecordingReporter& r) {

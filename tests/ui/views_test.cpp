@@ -276,6 +276,7 @@ class ViewsTest : public QObject {
     QTest::mouseClick(button("cmdSelInFile"), Qt::LeftButton);
     QTest::mouseClick(button("cmdSelOutFile"), Qt::LeftButton);
     QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
+    WaitForBatch(*w_);
 
     QCOMPARE(MessageTexts(*reporter_), QStringList{kCompleted});
     QFile result(out);
@@ -310,6 +311,7 @@ class ViewsTest : public QObject {
     // A new batch while it is open: the figures keep filling the table's width.
     reporter_->messages.clear();
     QTest::mouseClick(button("cmdExecAll"), Qt::LeftButton);
+    WaitForBatch(*w_);
     QCOMPARE(MessageTexts(*reporter_), QStringList{kCompleted});
     QTableWidget* figures = view->figuresTable();
     QTRY_COMPARE(figures->horizontalHeader()->length(), figures->viewport()->width());

@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
   timer.start();
   const Clock::time_point start = Clock::now();
   window.findChild<QPushButton*>(QStringLiteral("cmdExecAll"))->click();
+  while (window.isBatchRunning()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
   const Clock::time_point end = Clock::now();
   timer.stop();
   posting = false;
