@@ -3,12 +3,14 @@
 #include "batch/batch.h"
 
 #include <exception>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
 #include <system_error>
 
 #include "batch/batch_internal.h"
+#include "batch/files.h"
 #include "batch/messages.h"
 #include "platform/sha256.h"
 #include "core/line_reader.h"
@@ -37,12 +39,6 @@ std::string FailureMessage(const std::exception_ptr& error) {
   return std::string(msg::kRunFailed) + "?";
 }
 
-std::filesystem::path Absolute(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute;
-}
-
 }  // namespace batch
 
 using batch::Absolute;
@@ -50,17 +46,22 @@ using batch::FailureMessage;
 
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,
                              Reporter& reporter, BatchProgress* progress, BatchSummary* summary) {
-  if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
-  // The table's digest as near its load as can be.
-  std::optional<std::string> tableDigest;
+  // The table's digest of the very bytes loaded, not of a second reading
+  // that another program may have changed in between.
+  std::optional<Sha256> digest;
   if (summary != nullptr) {
     try {
-      tableDigest = Sha256OfFile(command.gapTableFile);
+      digest.emplace();
     } catch (...) {  // the digest itself failed, not the file
       reporter.error(FailureMessage(std::current_exception()));
       return BatchOutcome::Failed;
     }
   }
+  std::function<void(const char*, std::size_t)> onBytes;
+  if (digest) onBytes = [&digest](const char* bytes, std::size_t size) { digest->Update(bytes, size); };
+  if (!LoadGapTable(command.gapTableFile, table, reporter, onBytes)) return BatchOutcome::Failed;
+  std::optional<std::string> tableDigest;
+  if (digest) tableDigest = digest->HexDigest();
   if (!CheckCommonSettings(command.settingTexts, command.mode, settings, reporter, command.decimalSeparator)) {
     return BatchOutcome::Failed;
   }

@@ -31,6 +31,12 @@ std::optional<std::pair<std::size_t, std::size_t>> FindSharedFile(std::span<cons
   return std::nullopt;
 }
 
+fs::path Absolute(const fs::path& path) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  return ec ? path : absolute;
+}
+
 void InputFile::Close() {
   if (file_ != platform::kNoFile) platform::Close(file_);
   file_ = platform::kNoFile;

@@ -27,6 +27,10 @@ struct RunFile {
 // place of another.
 std::optional<std::pair<std::size_t, std::size_t>> FindSharedFile(std::span<const RunFile> files);
 
+// The path made absolute, as the summaries name their files; as given when
+// it cannot be.
+std::filesystem::path Absolute(const std::filesystem::path& path);
+
 // An input file opened for reading. Closed by the destructor on every path.
 class InputFile {
  public:

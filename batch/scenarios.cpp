@@ -28,6 +28,7 @@ namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
+using batch::Absolute;
 
 constexpr std::string_view kNameTitle = "シナリオ名";
 constexpr std::string_view kPeriodTitle = "再現期間";
@@ -151,12 +152,6 @@ bool ControlOrSeparator(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) {
     return c == ',' || c == '"' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
   });
-}
-
-fs::path Absolute(const fs::path& path) {
-  std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec);
-  return ec ? path : absolute;
 }
 
 
@@ -634,9 +629,14 @@ BatchOutcome RunScenarioCommand(const ScenarioCommand& command, Reporter& report
   // it, is asked for.
   const bool provenance = !command.summaryFile.empty() || (command.map != nullptr && command.map->wantsDigests());
   GapTable table;
-  if (!LoadGapTable(command.gapTableFile, table, reporter)) return BatchOutcome::Failed;
+  // The table's digest of the very bytes loaded.
+  std::optional<Sha256> tableSha;
+  if (provenance) tableSha.emplace();
+  std::function<void(const char*, std::size_t)> onBytes;
+  if (tableSha) onBytes = [&tableSha](const char* bytes, std::size_t size) { tableSha->Update(bytes, size); };
+  if (!LoadGapTable(command.gapTableFile, table, reporter, onBytes)) return BatchOutcome::Failed;
   std::optional<std::string> tableDigest;
-  if (provenance) tableDigest = Sha256OfFile(command.gapTableFile);
+  if (tableSha) tableDigest = tableSha->HexDigest();
 
   ScenarioManifest manifest;
   if (!ReadScenarioManifest(command.manifest, manifest, reporter)) return BatchOutcome::Failed;

@@ -76,12 +76,6 @@ std::filesystem::path ProgramFolder() {
   return (module.parent_path() / VELMORA_MODULE_TO_BINDIR).lexically_normal();
 }
 
-std::filesystem::path Absolute(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ec ? path : absolute;
-}
-
 // The texts the tool's check reads, as std::string_views into `texts`.
 CommonSettingTexts Views(const std::array<std::string, 4>& texts) {
   return {texts[0], texts[1], texts[2], texts[3]};
@@ -105,7 +99,7 @@ void Prepare(const std::optional<std::string>& gapTable, Mode mode, const std::a
   }
   if (!LoadGapTable(p.tableFile, p.table, reporter)) Raise(reporter.text);
   if (!CheckCommonSettings(Views(texts), mode, p.settings, reporter)) Raise(reporter.text);
-  p.tableFile = Absolute(p.tableFile);
+  p.tableFile = batch::Absolute(p.tableFile);
 }
 
 // A column of singles, read in place: any stride, so that a field of a
