@@ -24,7 +24,6 @@ using batch::FoundUtf8;
 using batch::IsAscii;
 using batch::kNotAscii;
 using batch::kTooFewFields;
-using batch::MinimumFields;
 using batch::MixedMessage;
 using batch::ScanChunk;
 using batch::WritesUtf8;
@@ -82,7 +81,7 @@ bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path&
     reporter.error(MixedMessage(1, mark));
     return false;
   }
-  const std::size_t minimum = MinimumFields(mode);
+  const std::size_t minimum = HouseholdFields(mode);
   const bool wholeLine = options.keepColumns;
   std::uint64_t linesBefore = 0;  // data lines delivered so far, in order
   std::uint64_t badLine = 0;      // line number in the file, the header being 1

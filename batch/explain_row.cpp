@@ -33,9 +33,6 @@ constexpr std::array<HouseholdField, 8> kHouseholdFields = {{
     {"Consumption", &HouseholdInput::Consumption},
 }};
 
-// Consumption is read in mode 1 only.
-std::size_t HouseholdFieldsRead(Mode mode) { return mode == Mode::WithRiskPremium ? 8 : 7; }
-
 std::array<float, 4> ResultValues(const ModelResult& r) {
   return {r.PreferenceFactor, r.WillingnessToPay, r.OptimalCoverage, r.DelayDamage};
 }
@@ -139,7 +136,7 @@ Explanation ExplainRow(std::string_view row, Mode mode, const CommonSettingTexts
   e.fromRow = true;
   // A batch's check refuses a line short of fields before any row check.
   e.fields = row.empty() ? 0 : static_cast<std::size_t>(std::count(row.begin(), row.end(), ',')) + 1;
-  if (e.fields < HouseholdFieldsRead(mode)) {
+  if (e.fields < HouseholdFields(mode)) {
     e.tooFewFields = true;
     return e;
   }
@@ -209,7 +206,7 @@ std::string ExplanationText(const Explanation& e) {
   if (e.fromRow) out += "入力行: " + e.row + "\n";
   if (e.rejected || e.tooFewFields) return out;
   out += "世帯の値（単精度）:\n";
-  for (std::size_t i = 0; i < HouseholdFieldsRead(e.mode); ++i) {
+  for (std::size_t i = 0; i < HouseholdFields(e.mode); ++i) {
     Line(out, kHouseholdFields[i].name, SingleText(e.household.*kHouseholdFields[i].field));
   }
   out += "計算過程:\n";
@@ -232,7 +229,7 @@ std::string ExplanationJson(const Explanation& e) {
   if (e.fromRow) json["row"] = batch::IsUtf8(e.row) ? e.row : platform::Utf8FromCp932(e.row);
   if (!e.rejected && !e.tooFewFields) {
     Json household = Json::object();
-    for (std::size_t i = 0; i < HouseholdFieldsRead(e.mode); ++i) {
+    for (std::size_t i = 0; i < HouseholdFields(e.mode); ++i) {
       household[std::string(kHouseholdFields[i].name)] = SingleJson(e.household.*kHouseholdFields[i].field);
     }
     json["household"] = household;
@@ -254,7 +251,7 @@ std::string ExplanationJson(const Explanation& e) {
   } else if (e.tooFewFields) {
     json["failure"] = {{"check", "fields"},
                        {"fields", e.fields},
-                       {"minimum", HouseholdFieldsRead(e.mode)},
+                       {"minimum", HouseholdFields(e.mode)},
                        {"message", ExplanationFailure(e)}};
   } else if (e.rejected) {
     static constexpr const char* kTests[] = {"NotNumeric", "AssetSumZero", "LiquiditySumZero"};

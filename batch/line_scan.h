@@ -14,9 +14,6 @@
 
 namespace velmora::batch {
 
-// Fields a data line needs in `mode`.
-inline std::size_t MinimumFields(Mode mode) { return mode == Mode::WithRiskPremium ? 8 : 7; }
-
 // Fields of a line, counting only up to `enough`: commas plus one, and 0 for
 // an empty line. Fields are short, so a plain scan beats memchr per field.
 inline std::size_t CountFields(std::string_view line, std::size_t enough) {

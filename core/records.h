@@ -11,6 +11,10 @@ enum class Mode {
   WithRiskPremium,     // mode 1: preference, willingness to pay, coverage, delay damage
 };
 
+// The household's values a mode reads, in the input's order: consumption,
+// the eighth, in mode 1 only. A data line needs at least as many fields.
+constexpr unsigned HouseholdFields(Mode mode) { return mode == Mode::WithRiskPremium ? 8 : 7; }
+
 // Settings common to all meshes. Fields a mode does not store keep the value
 // of the last command that stored them.
 struct CommonSettings {

@@ -72,7 +72,7 @@ bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdIn
                              std::string_view sep) {
   const bool withPremium = mode == Mode::WithRiskPremium;
   std::array<float, 8> v{};
-  if (!ConvertAll(texts, withPremium ? 8 : 7, v, sep)) {
+  if (!ConvertAll(texts, HouseholdFields(mode), v, sep)) {
     reporter.error(msg::kInputValuesInvalid);
     return false;
   }
@@ -89,7 +89,7 @@ bool ReadHouseholdFromScreen(const HouseholdTexts& texts, Mode mode, HouseholdIn
 }
 
 bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, HouseholdInput& h, RowRejection* why) {
-  const std::size_t count = mode == Mode::WithRiskPremium ? 8 : 7;
+  const std::size_t count = HouseholdFields(mode);
   // The batch passes no `why`: its path stays as it was, the reason is
   // only looked for once a line has failed.
   const auto refuse = [why](RowRejection::Test test, std::size_t field) {
@@ -105,7 +105,7 @@ bool ParseHouseholdRow(std::span<const std::string_view> fields, Mode mode, Hous
 }
 
 bool CheckHouseholdValues(const std::array<float, 8>& v, Mode mode, HouseholdInput& h, RowRejection* why) {
-  const std::size_t count = mode == Mode::WithRiskPremium ? 8 : 7;
+  const std::size_t count = HouseholdFields(mode);
   const auto refuse = [why](RowRejection::Test test, std::size_t field) {
     if (why != nullptr) *why = {test, field};
     return false;
