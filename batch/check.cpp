@@ -38,9 +38,8 @@ bool CheckFiles(const std::filesystem::path& input, const std::filesystem::path&
     reporter.error(msg::kSelectOutputFile);
     return false;
   }
-  // Besides equal texts, two texts naming one file (./a and a, a link): the
-  // run would otherwise replace the input with its results.
-  if (input.native() == output.native() || platform::SameFile(input, output)) {
+  // The run would otherwise replace the input with its results.
+  if (batch::SameFile(input, output)) {
     reporter.error(msg::kSameFiles);
     return false;
   }

@@ -31,6 +31,10 @@ std::optional<std::pair<std::size_t, std::size_t>> FindSharedFile(std::span<cons
   return std::nullopt;
 }
 
+bool SameFile(const fs::path& a, const fs::path& b) {
+  return a.native() == b.native() || platform::SameFile(a, b);
+}
+
 fs::path Absolute(const fs::path& path) {
   std::error_code ec;
   fs::path absolute = fs::absolute(path, ec);

@@ -27,6 +27,10 @@ struct RunFile {
 // place of another.
 std::optional<std::pair<std::size_t, std::size_t>> FindSharedFile(std::span<const RunFile> files);
 
+// Whether two paths name one file: equal texts, or two texts for one file
+// (./a and a, a link), which replacing one would lose the other.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // The path made absolute, as the summaries name their files; as given when
 // it cannot be.
 std::filesystem::path Absolute(const std::filesystem::path& path);

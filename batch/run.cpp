@@ -152,7 +152,7 @@ BatchOutcome Run(const std::filesystem::path& input, const std::filesystem::path
                  const BatchOptions& options, BatchSummary* summary) {
   // Checked again here: the result replaces the output only at the end, but it
   // must never replace the input.
-  if (input.native() == output.native() || platform::SameFile(input, output)) {
+  if (batch::SameFile(input, output)) {
     reporter.error(msg::kSameFiles);
     return BatchOutcome::Failed;
   }

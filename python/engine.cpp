@@ -467,6 +467,6 @@ PYBIND11_MODULE(_engine, m) {
   m.def("explain", &Explain, py::arg("row"), py::arg("with_risk_premium"), py::arg("settings"),
         py::arg("gap_table"));
   m.def("same_file", [](const std::string& a, const std::string& b) {
-    return a == b || platform::SameFile(PathOf(a), PathOf(b));
+    return batch::SameFile(PathOf(a), PathOf(b));
   });
 }

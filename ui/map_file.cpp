@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "batch/files.h"
 #include "platform/platform.h"
 #include "platform/sha256.h"
 #include "core/line_reader.h"
@@ -27,10 +28,6 @@ class ErrorsOnly : public Reporter {
  private:
   Reporter& target_;
 };
-
-bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
-  return !b.empty() && (a.native() == b.native() || platform::SameFile(a, b));
-}
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -67,7 +64,7 @@ bool SaveMapFile(const BatchSummary& run, const std::filesystem::path& target, R
     return false;
   }
   for (const auto& other : {run.input, run.output, run.gapTable}) {
-    if (SameFile(target, other)) {
+    if (!other.empty() && batch::SameFile(target, other)) {
       reporter.error("地図ファイルには入力・出力ファイルやギャップ分布表と別のファイルを指定してください");
       return false;
     }
