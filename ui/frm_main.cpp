@@ -237,8 +237,9 @@ void frmMain::showBatchShare(const form::BatchShare& share) {
 }
 
 void frmMain::postBatchEnded() {
-  // From the run's thread: the window's thread takes it up.
-  QMetaObject::invokeMethod(this, [this] { batchEnded(); }, Qt::QueuedConnection);
+  // From the run's thread: the window's thread takes it up. By name, so that
+  // the run's thread hands over nothing of its own making.
+  QMetaObject::invokeMethod(this, "batchEnded", Qt::QueuedConnection);
 }
 
 std::string frmMain::decimalSeparator() const { return widget("txtC1")->locale().decimalPoint().toStdString(); }

@@ -63,6 +63,9 @@ class frmMain : public QMainWindow, private form::FormView {
  protected:
   void closeEvent(QCloseEvent* event) override;
 
+ private slots:
+  void batchEnded();
+
  private:
   // form::FormView
   std::string text(std::string_view box) const override;
@@ -80,7 +83,6 @@ class frmMain : public QMainWindow, private form::FormView {
   void connectCommands();
   QWidget* widget(std::string_view name) const;
   QAction* action(std::string_view name) const;
-  void batchEnded();
   // The views that are open follow what the commands leave.
   void updateViews();
   void fill(ExplainDialog& view) const;
