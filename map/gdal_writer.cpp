@@ -65,6 +65,7 @@ class GdalWriter : public MapWriter {
     platform::OutputPlace place;
     if (!platform::FindOutputPlace(target, place) || place.target.filename().empty()) return false;
     target_ = place.target;
+    place_ = place;
     if (!ReserveTemporary()) return false;
     GDALDriver* driver = GetGDALDriverManager()->GetDriverByName(DriverName(format_));
     if (driver == nullptr) return false;
@@ -149,6 +150,8 @@ class GdalWriter : public MapWriter {
     // Whole on disk before it takes the target's place.
     std::uint64_t size = 0;
     const platform::File file = platform::OpenInput(temp_, size);
+    // An earlier map's permissions go to its replacement, as a result file's do.
+    if (file != platform::kNoFile) platform::KeepAttributes(file, place_);
     const bool flushed = file != platform::kNoFile && platform::FlushToDisk(file);
     if (file != platform::kNoFile) platform::Close(file);
     if (!flushed || !platform::Replace(temp_, target_)) return Fail();
@@ -204,6 +207,7 @@ class GdalWriter : public MapWriter {
 
   const MapFormat format_;
   fs::path target_;
+  platform::OutputPlace place_;  // the earlier map, whose permissions its replacement takes
   fs::path temp_;
   GDALDataset* dataset_ = nullptr;
   OGRLayer* layer_ = nullptr;

@@ -148,8 +148,12 @@ TEST_F(MapTest, GeoPackageHoldsOneCellPerComputedLineWithTheFilesValues) {
   EXPECT_EQ(summary["lines"]["computed"], 8);
   EXPECT_EQ(summary["output"]["sha256"], Sha256OfFile(dir.path() / "out.csv").value_or("?"));
 
-  // FlatGeobuf: one file of the same cells, in the same CRS.
+  // FlatGeobuf: one file of the same cells, in the same CRS, taking an
+  // earlier map's place with its permissions.
+  Write("out.fgb", "earlier");
+  fs::permissions(dir.path() / "out.fgb", fs::perms(0640));
   ASSERT_EQ(Run({"--mesh-column", "9", "in.csv", "out.csv", "--map", "out.fgb"}).exitCode, 0);
+  EXPECT_EQ(fs::status(dir.path() / "out.fgb").permissions(), fs::perms(0640));
   Dataset fgb(dir.path() / "out.fgb");
   ASSERT_TRUE(fgb.ds);
   ASSERT_EQ(fgb.ds->GetLayerCount(), 1);
