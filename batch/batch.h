@@ -15,7 +15,9 @@
 // a byte order mark when the input starts with one, or as BatchOptions say)
 // and every line ends in CR LF. Numbers in files always use ".".
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <string>
 
 #include "batch/progress.h"
 #include "batch/summary.h"
@@ -70,5 +72,11 @@ struct BatchCommand {
 // it (absolute paths; the table's digest is taken as it is loaded).
 BatchOutcome RunBatchCommand(const BatchCommand& command, CommonSettings& settings, GapTable& table,
                              Reporter& reporter, BatchProgress* progress = nullptr, BatchSummary* summary = nullptr);
+
+namespace batch {
+// What a command reports when something under it threw: the text for a lack
+// of memory, else the run's failure with the error's own words.
+std::string FailureMessage(const std::exception_ptr& error);
+}  // namespace batch
 
 }  // namespace velmora

@@ -10,9 +10,6 @@
 
 namespace velmora::batch {
 
-// What the check or the run reports when something under it threw.
-std::string FailureMessage(const std::exception_ptr& error);
-
 // Whether the result is written in UTF-8 (else CP932).
 inline bool WritesUtf8(OutputEncoding encoding, bool inputUtf8) {
   return encoding == OutputEncoding::FromInput ? inputUtf8 : encoding == OutputEncoding::Utf8;

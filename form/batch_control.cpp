@@ -5,6 +5,7 @@
 #include <exception>
 #include <system_error>
 
+#include "batch/batch.h"
 #include "batch/messages.h"
 #include "form/held_messages.h"
 
@@ -87,7 +88,7 @@ bool BatchControl::start(const BatchRequest& request, CommonSettings& settings, 
       run.outcome = RunBatchCommand(run.command, *run.settings, *run.table, run.messages, &run.progress, &run.summary);
     } catch (...) {
       run.outcome = BatchOutcome::Failed;
-      run.failure = FailureText(std::current_exception());
+      run.failure = batch::FailureMessage(std::current_exception());
     }
     if (ended) ended();
   };
@@ -131,7 +132,7 @@ BatchOutcome BatchControl::finish(Reporter& reporter, bool quiet,
     try {
       if (hooks_.completed && !quiet) hooks_.completed(run->command, *run->settings, *run->table, *lastSummary_);
     } catch (...) {
-      afterwards = FailureText(std::current_exception());
+      afterwards = batch::FailureMessage(std::current_exception());
     }
   }
   if (quiet) return run->outcome;

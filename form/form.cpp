@@ -1,5 +1,6 @@
 #include "form/form.h"
 
+#include "batch/batch.h"
 #include "batch/gap_table_search.h"
 #include "form/held_messages.h"
 #include "platform/platform.h"
@@ -143,7 +144,7 @@ bool Form::startBatch() {
     if (batch_.start(request, settings_, table_, [this] { view_.postBatchEnded(); })) return true;
   } catch (...) {
     setBusy(false);
-    reporter_.error(FailureText(std::current_exception()));
+    reporter_.error(batch::FailureMessage(std::current_exception()));
     return false;
   }
   setBusy(false);
@@ -169,7 +170,7 @@ BatchOutcome Form::batchEnded() {
   try {
     outcome = batch_.finish(held, closing_, summaryDetails_);
   } catch (...) {
-    held.error(FailureText(std::current_exception()));
+    held.error(batch::FailureMessage(std::current_exception()));
   }
   if (closing_) return outcome;
   setBusy(false);

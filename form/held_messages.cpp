@@ -1,9 +1,5 @@
 #include "form/held_messages.h"
 
-#include <new>
-
-#include "batch/messages.h"
-
 namespace velmora::form {
 
 void HeldMessages::keep(Kind kind, std::string_view text, std::string_view details) {
@@ -26,18 +22,6 @@ void HeldMessages::passOn(Reporter& target, const std::function<bool()>& stillWa
       case Kind::Details: target.infoWithDetails(m.text, m.details); break;
     }
   }
-}
-
-std::string FailureText(const std::exception_ptr& failure) {
-  try {
-    if (failure) std::rethrow_exception(failure);
-  } catch (const std::bad_alloc&) {
-    return msg::kOutOfMemory;
-  } catch (const std::exception& e) {
-    return std::string(msg::kRunFailed) + e.what();
-  } catch (...) {
-  }
-  return std::string(msg::kRunFailed) + "?";
 }
 
 }  // namespace velmora::form

@@ -37,8 +37,4 @@ class HeldMessages : public Reporter {
   std::vector<Message> messages_;
 };
 
-// What a command says when something under it threw: the batch's own texts
-// for a lack of memory and for any other failure.
-std::string FailureText(const std::exception_ptr& failure);
-
 }  // namespace velmora::form
